@@ -1,0 +1,20 @@
+// recordspecific: the tests' message implementation. It keeps every message in order so a test
+// can assert on the exact texts the shared code produced.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RecordedMessage {
+    enum Kind { Error, Info } kind;
+    std::string text;
+    bool operator==(const RecordedMessage& other) const {
+        return kind == other.kind && text == other.text;
+    }
+};
+
+// All messages shown since the last ClearRecordedMessages, oldest first.
+const std::vector<RecordedMessage>& RecordedMessages();
+// Only the texts of the error messages, oldest first.
+std::vector<std::string> RecordedErrors();
+void ClearRecordedMessages();

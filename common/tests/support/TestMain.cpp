@@ -1,0 +1,127 @@
+// The tests' main: gives each test process a fresh temporary home before any test runs.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/General.h"
+
+extern char** environ;
+
+namespace {
+std::string g_testDir;
+
+void RemoveTree(const std::string& path) {
+    const std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+}  // namespace
+
+const std::string& TestDir() {
+    return g_testDir;
+}
+
+std::string OutputDir() {
+    return ProgramDirectory();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& extraEnv) {
+    const std::string path =
+        program.find('/') == std::string::npos ? OutputDir() + program : program;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        for (const std::string& e : extraEnv)
+            putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(path.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        std::fprintf(stderr, "exec %s: %s\n", path.c_str(), std::strerror(errno));
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    ProcessResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[4096];
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+int main(int argc, char** argv) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qrx-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    g_testDir = buffer.data();
+    setenv("HOME", g_testDir.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (g_testDir + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (g_testDir + "/state").c_str(), 1);
+    setenv("QRX_SIM_STATE", (g_testDir + "/simulated-cpu").c_str(), 1);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    RemoveTree(g_testDir);
+    return result;
+}

@@ -1,0 +1,37 @@
+// wintweak: the driver link. Opens and closes the driver module qrxvxd.vxd that lies beside the
+// program and wraps its six control requests. No other unit talks to the driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Device.h"
+
+// The one driver handle: InvalidDeviceHandle until LoadDriver, and still the old value after
+// UnloadDriver has closed it.
+extern DeviceHandle DriverHandle;
+
+// Request codes of the driver.
+enum DriverRequest : uint32_t {
+    RequestReadMsr = 1,
+    RequestWriteMsr = 2,
+    RequestMeasureClock = 3,
+    RequestReadCr0 = 4,
+    RequestSetL1Cache = 5,
+    RequestSetL2Cache = 6,
+};
+
+// The device name LoadDriver opens for a program directory (with its trailing separator).
+std::string DriverDeviceName(const std::string& programDirectory);
+
+bool LoadDriver();
+bool UnloadDriver();
+
+// Every request returns true exactly when the driver reported success. Outputs are zeroed
+// first, so after a failure the caller sees zeros. 64-bit registers travel as high, low halves.
+bool ReadMsr(uint32_t index, uint32_t& high, uint32_t& low);
+bool WriteMsr(uint32_t index, uint32_t high, uint32_t low);
+bool MeasureClock(uint32_t interval, uint32_t& elapsed, uint32_t& cycles);
+bool ReadCr0(uint32_t& value);
+bool SetL1Cache(bool enable);
+bool SetL2Cache(bool enable);

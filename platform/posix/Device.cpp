@@ -1,0 +1,1 @@
+// Device seam, POSIX: placeholder until the module loader lands.

@@ -1,0 +1,1 @@
+// Processor seam, POSIX: placeholder until the module loader lands.
