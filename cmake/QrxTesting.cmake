@@ -21,3 +21,27 @@ function(qrx_add_tests name)
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;${ARG_ENV}"
                TIMEOUT 120)
 endfunction()
+
+# qrx_add_fuzzer(NAME SOURCES src... LIBS lib... [SECONDS n])
+# A libFuzzer target for a text reader. Built only with clang in the sanitizer build, where the
+# test run gives it a short run (SECONDS, default 10) as one more CTest test.
+function(qrx_add_fuzzer name)
+  if(NOT (QRX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 10)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 ${corpus}
+           WORKING_DIRECTORY ${QRX_OUTPUT_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300
+                       ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;QRX_SIM_STATE=${CMAKE_CURRENT_BINARY_DIR}/${name}-home/sim")
+endfunction()
