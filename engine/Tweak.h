@@ -1,0 +1,255 @@
+// Tweak: the processor feature engine. The settings record, processor identification, and per
+// feature the encoding between the record and the processor's registers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+// Model-specific registers the engine reads and writes.
+constexpr uint32_t MsrEFER = 0xC0000080;  // extended features: L2 switch, write ordering, prefetch
+constexpr uint32_t MsrWHCR = 0xC0000082;  // write allocation
+constexpr uint32_t MsrUWCCR = 0xC0000085; // the two memory-type ranges
+constexpr uint32_t MsrEPMR = 0xC0000086;  // opens the power-management I/O block
+constexpr uint32_t MsrPSOR = 0xC0000087;  // read-only processor state, current multiplier code
+
+// The power-management block is opened at this base; the multiplier is written to base + 8.
+constexpr uint32_t PowerManagementBase = 0xFFF0;
+constexpr uint16_t MultiplierPort = 0xFFF8;
+
+// Range sizes, index = log2(size / 128 kB). The enumerator names are the text forms used in
+// profiles and on the command line.
+enum class SizeTp : uint8_t {
+    _128kB = 0,
+    _256kB = 1,
+    _512kB = 2,
+    _1MB = 3,
+    _2MB = 4,
+    _4MB = 5,
+    _8MB = 6,
+    _16MB = 7,
+    _32MB = 8,
+    _64MB = 9,
+    _128MB = 10,
+    _256MB = 11,
+    _512MB = 12,
+    _1GB = 13,
+    _2GB = 14,
+    _4GB = 15,
+};
+constexpr int SizeCount = 16;
+
+enum class MemoryTypeTp : uint8_t {
+    NoEffect = 0,
+    Uncached = 1,
+    WriteCombined = 2,
+};
+
+enum class WriteOrderingTp : uint8_t {
+    GEWBED = 0,
+    SEWBED = 1,
+    EWBEStrong = 2,
+};
+
+// Multiplier indices 0..7 order the ratios "2.0" to "6.0" from lowest to highest.
+constexpr int MultiplierCount = 8;
+
+struct CPUTp {
+    std::string Name = "Unknown CPU";
+    bool VendorUnknown = true;
+    std::array<char, 12> VendorID{}; // CPUID vendor string, not terminated
+    uint8_t Family = 0;
+    uint8_t Model = 0;
+    uint8_t Stepping = 0;
+    bool IDValid = false;
+    bool HasTSC = false;
+    bool MultiplierKnown = false;
+    bool MultiplierSupported = false;
+    uint8_t Multiplier = 0; // index 0..7; meaningful only while MultiplierSupported
+};
+
+struct WATp {
+    int32_t WALimit = 0;    // MB
+    int32_t WAMaxLimit = 0; // MB
+    bool WA1516MB = false;
+    bool WASupported = false;
+    bool WAEnabled = false;
+};
+
+struct MTRRTp {
+    bool Enabled = false;
+    uint32_t Start = 0;
+    uint32_t SizeBytes = 0x20000; // 0 stands for 4 GB
+    SizeTp Size = SizeTp::_128kB;
+    MemoryTypeTp MemoryType = MemoryTypeTp::NoEffect;
+};
+
+struct WCTp {
+    bool WCSupported = false;
+    MTRRTp MTRR0;
+    MTRRTp MTRR1;
+};
+
+// Handler slots: plain function pointers, so a copied record works exactly like the original.
+// Setters receive values and never change the caller's record; getters fill only their fields.
+// The L2, write-ordering and data-prefetch handlers receive the pair (Supported, value) of the
+// record and use only the value.
+using SetMultiplierProcTp = void (*)(uint8_t Index);
+using GetMultiplierProcTp = void (*)(uint8_t& Index);
+using SetWAProcTp = void (*)(WATp WA);
+using GetWAProcTp = void (*)(WATp& WA);
+using SetWCProcTp = void (*)(WCTp WC);
+using GetWCProcTp = void (*)(WCTp& WC);
+using SetL1ProcTp = void (*)(bool Enabled);
+using GetL1ProcTp = void (*)(bool& Enabled);
+using SetL2ProcTp = void (*)(bool L2Supported, bool L2CacheEnabled);
+using GetL2ProcTp = void (*)(bool& L2Supported, bool& L2CacheEnabled);
+using SetWriteOrderingProcTp = void (*)(bool WriteOrderingSupported,
+                                        WriteOrderingTp WriteOrderingType);
+using GetWriteOrderingProcTp = void (*)(bool& WriteOrderingSupported,
+                                        WriteOrderingTp& WriteOrderingType);
+using SetDataPrefetchProcTp = void (*)(bool DataPrefetchSupported, bool DataPrefetchEnabled);
+using GetDataPrefetchProcTp = void (*)(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+
+// Default handlers: each only reports "<its name> executed." through ShowError. The engine gates
+// every handler call by the feature's Supported flag, so one of these running shows a stray call.
+void SetWADefault(WATp WA);
+void GetWADefault(WATp& WA);
+void SetWCDefault(WCTp WC);
+void GetWCDefault(WCTp& WC);
+void SetMultiplierDefault(uint8_t Index);
+void GetMultiplierDefault(uint8_t& Index);
+void SetL2Default(bool L2Supported, bool L2CacheEnabled);
+void GetL2Default(bool& L2Supported, bool& L2CacheEnabled);
+void SetWriteOrderingDefault(bool WriteOrderingSupported, WriteOrderingTp WriteOrderingType);
+void GetWriteOrderingDefault(bool& WriteOrderingSupported, WriteOrderingTp& WriteOrderingType);
+void SetDataPrefetchDefault(bool DataPrefetchSupported, bool DataPrefetchEnabled);
+void GetDataPrefetchDefault(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+
+// The settings record, the currency between all units. A value-initialised record holds the
+// defaults of SetDefaults, with empty L1 slots (IdentifyCPU always fills those).
+struct SettingsTp {
+    CPUTp CPU;
+    WCTp WC;
+    WATp WA;
+    bool L1Supported = false;
+    bool L1CacheEnabled = true;
+    bool L2Supported = false;
+    bool L2CacheEnabled = false;
+    bool WriteOrderingSupported = false;
+    WriteOrderingTp WriteOrderingType = WriteOrderingTp::EWBEStrong;
+    bool DataPrefetchSupported = false;
+    bool DataPrefetchEnabled = false;
+    SetMultiplierProcTp SetMultiplierProc = SetMultiplierDefault;
+    GetMultiplierProcTp GetMultiplierProc = GetMultiplierDefault;
+    SetWAProcTp SetWAProc = SetWADefault;
+    GetWAProcTp GetWAProc = GetWADefault;
+    SetWCProcTp SetWCProc = SetWCDefault;
+    GetWCProcTp GetWCProc = GetWCDefault;
+    SetL1ProcTp SetL1Proc = nullptr;
+    GetL1ProcTp GetL1Proc = nullptr;
+    SetL2ProcTp SetL2Proc = SetL2Default;
+    GetL2ProcTp GetL2Proc = GetL2Default;
+    SetWriteOrderingProcTp SetWriteOrderingProc = SetWriteOrderingDefault;
+    GetWriteOrderingProcTp GetWriteOrderingProc = GetWriteOrderingDefault;
+    SetDataPrefetchProcTp SetDataPrefetchProc = SetDataPrefetchDefault;
+    GetDataPrefetchProcTp GetDataPrefetchProc = GetDataPrefetchDefault;
+};
+
+bool operator==(const CPUTp& a, const CPUTp& b);
+bool operator==(const WATp& a, const WATp& b);
+bool operator==(const MTRRTp& a, const MTRRTp& b);
+bool operator==(const WCTp& a, const WCTp& b);
+bool operator==(const SettingsTp& a, const SettingsTp& b);
+inline bool operator!=(const CPUTp& a, const CPUTp& b) {
+    return !(a == b);
+}
+inline bool operator!=(const WATp& a, const WATp& b) {
+    return !(a == b);
+}
+inline bool operator!=(const MTRRTp& a, const MTRRTp& b) {
+    return !(a == b);
+}
+inline bool operator!=(const WCTp& a, const WCTp& b) {
+    return !(a == b);
+}
+inline bool operator!=(const SettingsTp& a, const SettingsTp& b) {
+    return !(a == b);
+}
+
+std::ostream& operator<<(std::ostream& os, SizeTp size);
+std::ostream& operator<<(std::ostream& os, MemoryTypeTp type);
+std::ostream& operator<<(std::ostream& os, WriteOrderingTp type);
+std::ostream& operator<<(std::ostream& os, const CPUTp& cpu);
+std::ostream& operator<<(std::ostream& os, const WATp& wa);
+std::ostream& operator<<(std::ostream& os, const MTRRTp& range);
+std::ostream& operator<<(std::ostream& os, const WCTp& wc);
+std::ostream& operator<<(std::ostream& os, const SettingsTp& settings);
+
+// --- Settings model and identification ---
+
+// Every field to its default and the default handlers into the twelve non-L1 slots; the L1
+// slots are left as they are.
+void SetDefaults(SettingsTp& Settings);
+// Identifies the processor, installs the handlers its model supports and reads its current
+// state into the record.
+void IdentifyCPU(SettingsTp& Settings);
+// CPUID with EAX = leaf and ECX = 0; always true.
+bool ExecuteCPUID(uint32_t Leaf, uint32_t& EAX, uint32_t& EBX, uint32_t& ECX, uint32_t& EDX);
+
+// --- Write allocation (WHCR), K6 and CXT register layouts ---
+
+void SetWAK6(WATp WA);
+void GetWAK6(WATp& WA);
+void SetWACXT(WATp WA);
+void GetWACXT(WATp& WA);
+
+// --- Memory-type ranges (UWCCR) ---
+
+// 128 kB shifted left by the index; 0 for _4GB and for any value outside 0..15.
+uint32_t SizeToBytes(SizeTp Size);
+// Exact, case-sensitive match with "_128kB" .. "_4GB"; Size is left alone when false.
+bool SizeFromName(const std::string& Text, SizeTp& Size);
+// "_128kB" .. "_4GB"; "unknown" outside 0..15.
+std::string SizeToName(SizeTp Size);
+// The 15-bit register mask of a size.
+uint32_t SizeToMask(SizeTp Size);
+// Sets both outputs for one of the sixteen masks; any other mask gives false and sets nothing.
+bool MaskToSize(uint32_t Mask, SizeTp& Size, uint32_t& SizeBytes);
+// One register half into a range; a half with an invalid mask is reported and zeroed.
+void DecodeRange(uint32_t Half, MTRRTp& R);
+// A range into its register half; false (and Half untouched) when the start is not aligned.
+bool EncodeRange(const MTRRTp& R, uint32_t& Half);
+void SetWC(WCTp WC);
+void GetWC(WCTp& WC);
+
+// --- Clock multiplier (PSOR, EPMR, port FFF8h) ---
+
+// "2.0" .. "6.0"; "unknown" for any other index.
+std::string MultiplierToText(uint8_t Index);
+// The processor's 3-bit code of an index; 0 for an index outside 0..7.
+uint8_t MultiplierToCode(uint8_t Index);
+// The index of a 3-bit code (only bits 2..0 count).
+uint8_t CodeToMultiplier(uint8_t Code);
+void SetMultiplier(uint8_t Index);
+void GetMultiplier(uint8_t& Index);
+
+// --- L1 and L2 cache, write ordering, data prefetch ---
+
+void SetL1(bool Enabled);
+void GetL1(bool& Enabled);
+void SetL2(bool L2Supported, bool L2CacheEnabled);
+void GetL2(bool& L2Supported, bool& L2CacheEnabled);
+void SetWriteOrdering(bool WriteOrderingSupported, WriteOrderingTp WriteOrderingType);
+void GetWriteOrdering(bool& WriteOrderingSupported, WriteOrderingTp& WriteOrderingType);
+void SetDataPrefetch(bool DataPrefetchSupported, bool DataPrefetchEnabled);
+void GetDataPrefetch(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+
+// --- Reading and applying all settings ---
+
+// Reads every supported feature into the record, in the fixed feature order.
+void GetAllSettings(SettingsTp& Settings);
+// Writes every supported feature from a private copy of the record, in the fixed feature order;
+// a refused feature shows its message and the rest are still applied.
+void SetAllSettings(SettingsTp Settings);
