@@ -1,0 +1,43 @@
+// Tweak all settings: reading and applying every supported feature in the one fixed order
+// write allocation, ranges, multiplier, L1, L2, write ordering, data prefetch.
+#include "engine/Tweak.h"
+
+// A slot is called only when its feature is supported; an empty slot (a record that never went
+// through identification) is skipped rather than called.
+
+void GetAllSettings(SettingsTp& Settings) {
+    SettingsTp& s = Settings;
+    if (s.WA.WASupported && s.GetWAProc)
+        s.GetWAProc(s.WA);
+    if (s.WC.WCSupported && s.GetWCProc)
+        s.GetWCProc(s.WC);
+    if (s.CPU.MultiplierSupported && s.GetMultiplierProc)
+        s.GetMultiplierProc(s.CPU.Multiplier);
+    if (s.L1Supported && s.GetL1Proc)
+        s.GetL1Proc(s.L1CacheEnabled);
+    if (s.L2Supported && s.GetL2Proc)
+        s.GetL2Proc(s.L2Supported, s.L2CacheEnabled);
+    if (s.WriteOrderingSupported && s.GetWriteOrderingProc)
+        s.GetWriteOrderingProc(s.WriteOrderingSupported, s.WriteOrderingType);
+    if (s.DataPrefetchSupported && s.GetDataPrefetchProc)
+        s.GetDataPrefetchProc(s.DataPrefetchSupported, s.DataPrefetchEnabled);
+}
+
+void SetAllSettings(SettingsTp Settings) {
+    // Settings is already the private copy: handlers may work on it, the caller's record stays.
+    const SettingsTp& s = Settings;
+    if (s.WA.WASupported && s.SetWAProc)
+        s.SetWAProc(s.WA);
+    if (s.WC.WCSupported && s.SetWCProc)
+        s.SetWCProc(s.WC);
+    if (s.CPU.MultiplierSupported && s.SetMultiplierProc)
+        s.SetMultiplierProc(s.CPU.Multiplier);
+    if (s.L1Supported && s.SetL1Proc)
+        s.SetL1Proc(s.L1CacheEnabled);
+    if (s.L2Supported && s.SetL2Proc)
+        s.SetL2Proc(s.L2Supported, s.L2CacheEnabled);
+    if (s.WriteOrderingSupported && s.SetWriteOrderingProc)
+        s.SetWriteOrderingProc(s.WriteOrderingSupported, s.WriteOrderingType);
+    if (s.DataPrefetchSupported && s.SetDataPrefetchProc)
+        s.SetDataPrefetchProc(s.DataPrefetchSupported, s.DataPrefetchEnabled);
+}

@@ -1,0 +1,135 @@
+// Tweak memory-type ranges: the range-size vocabulary and the two ranges of UWCCR, MTRR0 in
+// the low half and MTRR1 in the high half.
+#include "engine/Tweak.h"
+
+#include "common/General.h"
+#include "common/Messages.h"
+#include "driver/wintweak.h"
+
+namespace {
+
+const char* const kSizeNames[SizeCount] = {
+    "_128kB", "_256kB", "_512kB", "_1MB",   "_2MB",   "_4MB", "_8MB", "_16MB",
+    "_32MB",  "_64MB",  "_128MB", "_256MB", "_512MB", "_1GB", "_2GB", "_4GB",
+};
+
+constexpr uint32_t kUncachedBit = 0x1;
+constexpr uint32_t kWriteCombinedBit = 0x2;
+constexpr uint32_t kStartBits = 0xFFFE0000; // start address bits 31..17
+constexpr uint32_t kMaskBits = 0x0001FFFC;  // the 15-bit size mask in bits 16..2
+
+bool InRange(SizeTp size) {
+    return static_cast<unsigned>(size) < SizeCount;
+}
+
+} // namespace
+
+uint32_t SizeToBytes(SizeTp Size) {
+    const unsigned index = static_cast<unsigned>(Size);
+    // 4 GB does not fit in 32 bits and is written as 0.
+    if (index >= SizeCount - 1)
+        return 0;
+    return 0x20000u << index;
+}
+
+bool SizeFromName(const std::string& Text, SizeTp& Size) {
+    for (int i = 0; i < SizeCount; ++i) {
+        if (Text == kSizeNames[i]) {
+            Size = static_cast<SizeTp>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SizeToName(SizeTp Size) {
+    return InRange(Size) ? kSizeNames[static_cast<unsigned>(Size)] : "unknown";
+}
+
+uint32_t SizeToMask(SizeTp Size) {
+    const unsigned index = static_cast<unsigned>(Size);
+    if (index >= SizeCount)
+        return 0;
+    return (0x7FFFu << index) & 0x7FFF;
+}
+
+bool MaskToSize(uint32_t Mask, SizeTp& Size, uint32_t& SizeBytes) {
+    for (int i = 0; i < SizeCount; ++i) {
+        const SizeTp candidate = static_cast<SizeTp>(i);
+        if (SizeToMask(candidate) == Mask) {
+            Size = candidate;
+            SizeBytes = SizeToBytes(candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+void DecodeRange(uint32_t Half, MTRRTp& R) {
+    R.Enabled = Half != 0;
+    R.Start = Half & kStartBits;
+    if (Half & kUncachedBit)
+        R.MemoryType = MemoryTypeTp::Uncached;
+    else if (Half & kWriteCombinedBit)
+        R.MemoryType = MemoryTypeTp::WriteCombined;
+    else
+        R.MemoryType = MemoryTypeTp::NoEffect;
+    const uint32_t mask = (Half & kMaskBits) >> 2;
+    if (!MaskToSize(mask, R.Size, R.SizeBytes)) {
+        ShowError("Invalid size mask in MTRR: " + DWordToHex(Half));
+        R.Start = 0;
+        R.SizeBytes = 0;
+        R.MemoryType = MemoryTypeTp::NoEffect;
+    }
+}
+
+bool EncodeRange(const MTRRTp& R, uint32_t& Half) {
+    // A range must start on a multiple of its own size; 4 GB (SizeBytes 0) only at 0.
+    if (((R.SizeBytes - 1) & R.Start) != 0)
+        return false;
+    uint32_t value = 0;
+    switch (R.MemoryType) {
+    case MemoryTypeTp::Uncached:
+        value = kUncachedBit;
+        break;
+    case MemoryTypeTp::WriteCombined:
+        value = kWriteCombinedBit;
+        break;
+    default:
+        // NoEffect, and any out-of-range value: no type bit rather than a corrupted start.
+        break;
+    }
+    value |= R.Start & kStartBits;
+    value |= SizeToMask(R.Size) << 2;
+    Half = value;
+    return true;
+}
+
+void SetWC(WCTp WC) {
+    // A range not in use is written as an all-zero half.
+    for (MTRRTp* range : {&WC.MTRR0, &WC.MTRR1}) {
+        if (!range->Enabled) {
+            range->Start = 0;
+            range->SizeBytes = 0;
+            range->Size = SizeTp::_4GB;
+            range->MemoryType = MemoryTypeTp::NoEffect;
+        }
+    }
+    uint32_t low = 0, high = 0;
+    const bool range0 = EncodeRange(WC.MTRR0, low);
+    if (!range0)
+        ShowError("The base address of MTRR0 must be range-size aligned.");
+    const bool range1 = EncodeRange(WC.MTRR1, high);
+    if (!range1)
+        ShowError("The base address of MTRR1 must be range-size aligned.");
+    // Both ranges share the register, so it is written whole or not at all.
+    if (range0 && range1)
+        WriteMsr(MsrUWCCR, high, low);
+}
+
+void GetWC(WCTp& WC) {
+    uint32_t high = 0, low = 0;
+    ReadMsr(MsrUWCCR, high, low);
+    DecodeRange(high, WC.MTRR1);
+    DecodeRange(low, WC.MTRR0);
+}
