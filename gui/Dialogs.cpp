@@ -1,0 +1,105 @@
+// Dialogs: the real modal boxes behind the replaceable functions of Dialogs.h.
+#include "gui/Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+namespace {
+QPointer<QWidget>& DialogParent() {
+    static QPointer<QWidget> parent;
+    return parent;
+}
+
+QString DisplayText(const std::string& text) {
+    QString result = QString::fromStdString(text);
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return result;
+}
+
+QMessageBox::Icon QtIcon(BoxIcon icon) {
+    switch (icon) {
+    case BoxIcon::Error:
+        return QMessageBox::Critical;
+    case BoxIcon::Information:
+        return QMessageBox::Information;
+    case BoxIcon::Question:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+void RealMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
+    QMessageBox box(QtIcon(icon), QString::fromStdString(caption), DisplayText(text),
+                    QMessageBox::Ok, DialogParent().data());
+    box.exec();
+}
+
+bool RealConfirm(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), DisplayText(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, DialogParent().data());
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void RealBeep() {
+    QApplication::beep();
+}
+
+MessageBoxFunction& CurrentMessageBox() {
+    static MessageBoxFunction function;
+    return function;
+}
+ConfirmFunction& CurrentConfirm() {
+    static ConfirmFunction function;
+    return function;
+}
+BeepFunction& CurrentBeep() {
+    static BeepFunction function;
+    return function;
+}
+} // namespace
+
+void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
+    if (CurrentMessageBox())
+        CurrentMessageBox()(caption, text, icon);
+    else
+        RealMessageBox(caption, text, icon);
+}
+
+bool ConfirmBox(const std::string& text) {
+    if (CurrentConfirm())
+        return CurrentConfirm()("Confirm", text);
+    return RealConfirm("Confirm", text);
+}
+
+void Beep() {
+    if (CurrentBeep())
+        CurrentBeep()();
+    else
+        RealBeep();
+}
+
+MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function) {
+    MessageBoxFunction old = std::move(CurrentMessageBox());
+    CurrentMessageBox() = std::move(function);
+    return old;
+}
+
+ConfirmFunction SetConfirmFunction(ConfirmFunction function) {
+    ConfirmFunction old = std::move(CurrentConfirm());
+    CurrentConfirm() = std::move(function);
+    return old;
+}
+
+BeepFunction SetBeepFunction(BeepFunction function) {
+    BeepFunction old = std::move(CurrentBeep());
+    CurrentBeep() = std::move(function);
+    return old;
+}
+
+void SetDialogParent(QWidget* parent) {
+    DialogParent() = parent;
+}

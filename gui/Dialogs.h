@@ -1,0 +1,34 @@
+// Dialogs: the GUI program's modal boxes, OK/Cancel confirmations and the beep, reached through
+// replaceable functions so that tests can answer them without ever blocking on a modal box.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+enum class BoxIcon { Error, Information, Question };
+
+// A modal message box with a single OK button. The text is shown as given; a CR LF pair counts
+// as one line break.
+using MessageBoxFunction =
+    std::function<void(const std::string& caption, const std::string& text, BoxIcon icon)>;
+// A modal confirmation with OK and Cancel; true when the user chose OK.
+using ConfirmFunction = std::function<bool(const std::string& caption, const std::string& text)>;
+// The system's default sound.
+using BeepFunction = std::function<void()>;
+
+void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon);
+// The confirmation box of the main window and the save dialog: caption "Confirm", question-mark
+// icon, OK and Cancel. True on OK.
+bool ConfirmBox(const std::string& text);
+void Beep();
+
+// Each setter installs a replacement (an empty function restores the real box) and returns the
+// function that was installed before, so a test can put it back.
+MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
+ConfirmFunction SetConfirmFunction(ConfirmFunction function);
+BeepFunction SetBeepFunction(BeepFunction function);
+
+// The window that modal boxes are centred on; none when null.
+void SetDialogParent(QWidget* parent);

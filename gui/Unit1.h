@@ -1,0 +1,200 @@
+// Unit1: the main window TForm1. It shows the identified processor and the settings record
+// CurrentSettings, applies it, reads it back, and keeps profiles and the log-on start entry.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "engine/Tweak.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class TSpinButton;
+
+// The name of the dynamic property that holds a control's help context number (1000..1029).
+constexpr const char* HelpContextProperty = "HelpContext";
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // Builds every control, wires the handlers and runs FormCreate.
+    explicit TForm1(QWidget* parent = nullptr);
+    // Runs FormDestroy.
+    ~TForm1() override;
+
+    // The settings record the window shows and edits; the processor changes only on Apply.
+    SettingsTp CurrentSettings;
+    // True when CurrentSettings was edited since it was last read from the processor.
+    bool SettingsModified = false;
+    // Set by FormCreate when the program must end without using the window (a newer version
+    // stored in the registry).
+    bool Terminated = false;
+
+    // Display methods shared with the editing handlers.
+    void ShowSettings();
+    void ShowCPUInfo();
+    void ShowWriteAllocation();
+    void ShowWriteCombining();
+    void ShowMultiplier();
+    void ShowL1Cache();
+    void ShowL2Cache();
+    void ShowWriteOrdering();
+    void ShowDataPrefetch();
+    void RefreshProfileList();
+    void ShowAutoApply();
+    void UpdateApplyButton();
+    void MarkModified();
+
+    // The whole text as a signed decimal integer; "Error while converting WALimit." and 0 when
+    // it is not one. Defined with the editing handlers.
+    int32_t WALimitFromText(const std::string& Text);
+
+    // The page control and its pages.
+    QTabWidget* PageControl1;
+    QWidget* FeaturesPage;
+    QWidget* AboutPage;
+
+    // Features page: group boxes.
+    QGroupBox* CPUIDBox;
+    QGroupBox* WABox;
+    QGroupBox* CacheBox;
+    QGroupBox* WCBox;
+    QGroupBox* MultiplierBox;
+    QGroupBox* EWBEBox;
+    QGroupBox* ProfilesBox;
+
+    // CPUIDBox: two framed columns of caption and value labels.
+    QFrame* CPUIDPanel1;
+    QFrame* CPUIDPanel2;
+    QLabel* VendorIDLabel;
+    QLabel* CPULabel;
+    QLabel* SpeedLabel;
+    QLabel* FamilyLabel;
+    QLabel* ModelLabel;
+    QLabel* SteppingLabel;
+    QLabel* UIVendorIDString;
+    QLabel* UICPUString;
+    QLabel* SpeedString;
+    QLabel* CPUFamilyString;
+    QLabel* CPUModelString;
+    QLabel* CPUSteppingString;
+
+    // WABox.
+    QCheckBox* EnableWACheck;
+    QLineEdit* WAEdit;
+    TSpinButton* WASpinButton;
+    QCheckBox* WA1516MBCheck;
+
+    // CacheBox.
+    QCheckBox* L1CacheEnableCheck;
+    QCheckBox* L2CacheEnableCheck;
+    QCheckBox* DataPrefetchCheck;
+
+    // WCBox: row 0 above row 1.
+    QCheckBox* EnableWC0Check;
+    QLineEdit* WC0Edit;
+    QLabel* WC0ToLabel;
+    QLineEdit* WC0RangeEnd;
+    QComboBox* WC0SizeCombo;
+    QComboBox* WC0TypeCombo;
+    QCheckBox* EnableWC1Check;
+    QLineEdit* WC1Edit;
+    QLabel* WC1ToLabel;
+    QLineEdit* WC1RangeEnd;
+    QComboBox* WC1SizeCombo;
+    QComboBox* WC1TypeCombo;
+
+    // MultiplierBox.
+    QLabel* MultiplierText;
+    QSlider* MultiplierTrackBar;
+
+    // EWBEBox.
+    QRadioButton* GEWBEDRadio;
+    QRadioButton* SEWBEDRadio;
+    QRadioButton* EWBEStrongRadio;
+    QLabel* WriteOrderingLabel1;
+    QLabel* WriteOrderingLabel2;
+    QLabel* WriteOrderingLabel3;
+
+    // ProfilesBox.
+    QLabel* LoadLabel;
+    QComboBox* LoadProfileCombo;
+    QPushButton* Button1;
+    QPushButton* DeleteProfileButton;
+
+    // Below the left column.
+    QPushButton* CLineButton;
+    QCheckBox* AutoApplyAtBootCheck;
+    QPushButton* ApplyButton;
+    QPushButton* Refresh;
+    QPushButton* DebugButton;
+
+    // About page.
+    QPlainTextEdit* Memo2;
+
+    // Free state for the editing handlers (they keep what they need here).
+    std::shared_ptr<void> EditingState;
+
+public slots:
+    // Handlers of the window, its buttons, the profile list and the auto-apply box.
+    void FormCreate(QObject* Sender = nullptr);
+    void FormDestroy(QObject* Sender = nullptr);
+    void ApplyButtonClick(QObject* Sender = nullptr);
+    void RefreshClick(QObject* Sender = nullptr);
+    void Button1Click(QObject* Sender = nullptr);
+    void LoadProfileComboChange(QObject* Sender = nullptr);
+    void DeleteProfileButtonClick(QObject* Sender = nullptr);
+    void AutoApplyAtBootCheckClick(QObject* Sender = nullptr);
+    void CLineButtonClick(QObject* Sender = nullptr);
+
+    // Opens one more debug window (with the debug window unit).
+    void DebugButtonClick(QObject* Sender = nullptr);
+
+    // Handlers of the feature controls (with the editing handlers). A handler shared by several
+    // controls tells them apart by Sender.
+    void EnableWACheckClick(QObject* Sender = nullptr);
+    void WA1516MBCheckClick(QObject* Sender = nullptr);
+    void EnableWCCheckClick(QObject* Sender = nullptr);
+    void WCSizeComboChange(QObject* Sender = nullptr);
+    void WCTypeComboChange(QObject* Sender = nullptr);
+    void MultiplierTrackBarChange(QObject* Sender = nullptr);
+    void L1CacheClick(QObject* Sender = nullptr);
+    void L2CacheClick(QObject* Sender = nullptr);
+    void GEWBEDRadioClick(QObject* Sender = nullptr);
+    void SEWBEDRadioClick(QObject* Sender = nullptr);
+    void EWBEStrongRadioClick(QObject* Sender = nullptr);
+    void DataPrefetchCheckClick(QObject* Sender = nullptr);
+    // Key is the typed character (13 Enter, 27 Escape, 8 Backspace); a handler swallows a key
+    // by setting it to 0.
+    void WAEditKeyPress(QObject* Sender, char& Key);
+    void WAEditExit(QObject* Sender = nullptr);
+    void WASpinButtonUpClick(QObject* Sender = nullptr);
+    void WASpinButtonDownClick(QObject* Sender = nullptr);
+    void WCEditKeyPress(QObject* Sender, char& Key);
+    void WCEditExit(QObject* Sender = nullptr);
+
+public:
+    // Connects the feature controls to their handlers; the constructor calls it once, after
+    // every control exists and before FormCreate. Defined with the editing handlers.
+    void ConnectEditingHandlers();
+
+    // Text of the About page.
+    static std::string AboutText();
+
+private:
+    void CreateControls();
+    void CreateFeaturesPage();
+    void CreateAboutPage();
+    void SetTabOrder();
+    void ConnectHandlers();
+};
