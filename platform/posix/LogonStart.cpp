@@ -1,0 +1,403 @@
+// Log-on start seam, POSIX: XDG autostart entries ($XDG_CONFIG_HOME/autostart/N.desktop).
+#include "platform/LogonStart.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ostream>
+#include <pwd.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Characters that force an argument into double quotes in an Exec line.
+bool IsReserved(char c) {
+    return std::strchr(" \t\n\"'\\><~|&;$*?#()`", c) != nullptr && c != '\0';
+}
+
+// Characters escaped with a backslash inside a quoted argument.
+bool IsQuotedEscape(char c) {
+    return c == '"' || c == '`' || c == '$' || c == '\\';
+}
+
+bool IsUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t extra;
+        uint32_t code;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size())
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// True when the text can stand in a key file value: UTF-8 without NUL and without control
+// characters other than the three that the string escapes can carry.
+bool IsWritableText(const std::string& text) {
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F)
+            return false;
+    }
+    return IsUtf8(text);
+}
+
+std::string QuoteArgument(const std::string& argument) {
+    bool quote = argument.empty();
+    for (char c : argument)
+        quote = quote || IsReserved(c);
+    std::string out;
+    if (quote)
+        out += '"';
+    for (char c : argument) {
+        if (c == '%') {
+            out += "%%";
+            continue;
+        }
+        if (quote && IsQuotedEscape(c))
+            out += '\\';
+        out += c;
+    }
+    if (quote)
+        out += '"';
+    return out;
+}
+
+// The string escapes of the key file format; they apply on top of the Exec quoting.
+std::string EscapeString(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    // A leading blank would be taken as part of the separator after '='.
+    if (!out.empty() && out[0] == ' ')
+        out = "\\s" + out.substr(1);
+    return out;
+}
+
+bool UnescapeString(const std::string& text, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// The XDG configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::string ConfigHome() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return config;
+    const char* home = std::getenv("HOME");
+    std::string base = home && home[0] ? home : "";
+    if (base.empty()) {
+        if (const passwd* pw = getpwuid(getuid()))
+            base = pw->pw_dir ? pw->pw_dir : "";
+    }
+    return base + "/.config";
+}
+
+std::string AutostartFolder() {
+    return ConfigHome() + "/autostart";
+}
+
+// Creates the folder and any missing parents (private to the user, as the XDG folders are).
+bool MakeFolders(const std::string& path, std::string& error) {
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/')
+            continue;
+        const std::string part = path.substr(0, pos);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "Cannot create the folder " + part + ": " + std::strerror(errno) + ".";
+            return false;
+        }
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error = path + " is not a folder; remove or rename it so the log-on entry can be stored.";
+        return false;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool operator==(const LogonCommand& a, const LogonCommand& b) {
+    return a.program == b.program && a.arguments == b.arguments;
+}
+
+std::ostream& operator<<(std::ostream& os, const LogonCommand& command) {
+    os << "{program \"" << command.program << "\", arguments [";
+    for (size_t i = 0; i < command.arguments.size(); ++i)
+        os << (i ? ", " : "") << '"' << command.arguments[i] << '"';
+    return os << "]}";
+}
+
+std::string LogonStartFile(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string("/\0", 2)) != std::string::npos)
+        return std::string();
+    return AutostartFolder() + "/" + name + ".desktop";
+}
+
+bool DesktopExecValue(const LogonCommand& command, std::string& exec) {
+    if (command.program.empty() || !IsWritableText(command.program))
+        return false;
+    std::string line = QuoteArgument(command.program);
+    for (const std::string& argument : command.arguments) {
+        if (!IsWritableText(argument))
+            return false;
+        line += ' ';
+        line += QuoteArgument(argument);
+    }
+    exec = EscapeString(line);
+    return true;
+}
+
+bool ParseDesktopExecValue(const std::string& exec, LogonCommand& command) {
+    std::string line;
+    if (!UnescapeString(exec, line))
+        return false;
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ') {
+            ++i;
+            continue;
+        }
+        std::string word;
+        if (line[i] == '"') {
+            ++i;
+            for (;;) {
+                if (i == line.size())
+                    return false;
+                const char c = line[i++];
+                if (c == '"')
+                    break;
+                if (c == '\\') {
+                    if (i == line.size() || !IsQuotedEscape(line[i]))
+                        return false;
+                    word += line[i++];
+                } else if (c == '%') {
+                    if (i == line.size() || line[i] != '%')
+                        return false;
+                    word += '%';
+                    ++i;
+                } else {
+                    word += c;
+                }
+            }
+            // A quoted argument is quoted whole: a separator or the end must follow.
+            if (i < line.size() && line[i] != ' ')
+                return false;
+        } else {
+            while (i < line.size() && line[i] != ' ') {
+                const char c = line[i++];
+                if (c == '%') {
+                    if (i == line.size() || line[i] != '%')
+                        return false;
+                    word += '%';
+                    ++i;
+                } else if (IsReserved(c)) {
+                    return false;
+                } else {
+                    word += c;
+                }
+            }
+        }
+        words.push_back(word);
+    }
+    if (words.empty())
+        return false;
+    command.program = words.front();
+    command.arguments.assign(words.begin() + 1, words.end());
+    return true;
+}
+
+bool LogonStartExists(const std::string& name) {
+    const std::string file = LogonStartFile(name);
+    struct stat st;
+    return !file.empty() && lstat(file.c_str(), &st) == 0;
+}
+
+bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::string& error) {
+    const std::string file = LogonStartFile(name);
+    if (file.empty()) {
+        error = "\"" + name + "\" cannot name a log-on entry file.";
+        return false;
+    }
+    std::string exec;
+    if (!DesktopExecValue(command, exec)) {
+        error = "The command for " + file +
+                " holds characters that a desktop entry cannot carry (control characters or "
+                "text that is not UTF-8).";
+        return false;
+    }
+    if (!IsWritableText(name)) {
+        error = "\"" + name + "\" cannot name a log-on entry: it is not plain UTF-8 text.";
+        return false;
+    }
+    const std::string entryName = EscapeString(name);
+    const std::string content = "[Desktop Entry]\n"
+                                "Type=Application\n"
+                                "Name=" +
+                                entryName +
+                                "\n"
+                                "Exec=" +
+                                exec +
+                                "\n"
+                                "Terminal=false\n"
+                                "NoDisplay=true\n";
+
+    const std::string folder = AutostartFolder();
+    if (!MakeFolders(folder, error))
+        return false;
+    // The new entry goes to a temporary file in the same folder and is renamed over the old one,
+    // so the desktop sees either the old or the new entry, and a failed write keeps the old one.
+    std::string temp = folder + "/." + name + ".desktop.XXXXXX";
+    std::vector<char> pattern(temp.begin(), temp.end());
+    pattern.push_back('\0');
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        error = "Cannot create a temporary file in " + folder + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    temp = pattern.data();
+    const bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, content) && fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (close(fd) != 0 || !written) {
+        const int cause = written ? errno : writeErrno;
+        unlink(temp.c_str());
+        error = "Cannot write " + temp + ": " + std::strerror(cause) + ".";
+        return false;
+    }
+    if (rename(temp.c_str(), file.c_str()) != 0) {
+        const int cause = errno;
+        unlink(temp.c_str());
+        error = "Cannot replace " + file + ": " + std::strerror(cause) + ".";
+        return false;
+    }
+    // Make the rename itself durable; a failure here does not undo the entry.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+bool RemoveLogonStart(const std::string& name, std::string& error) {
+    const std::string file = LogonStartFile(name);
+    if (file.empty())
+        return true;
+    if (unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
+        error = "Cannot remove " + file + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    return true;
+}
+
+bool ReadLogonStart(const std::string& name, LogonCommand& command) {
+    const std::string file = LogonStartFile(name);
+    if (file.empty())
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    std::string line;
+    bool inEntryGroup = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') {
+            inEntryGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (inEntryGroup && line.compare(0, 5, "Exec=") == 0)
+            return ParseDesktopExecValue(line.substr(5), command);
+    }
+    return false;
+}
