@@ -6,3 +6,7 @@
 
 void ShowError(const std::string& message);
 void ShowInfo(const std::string& message);
+
+// How many error messages this process has shown so far (the recording implementation: since the
+// last ClearRecordedMessages). The console program's exit status depends on it.
+int ErrorCount();

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 namespace {
+int errorCount = 0;
+
 void WriteLine(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -13,7 +15,12 @@ void WriteLine(const std::string& line) {
 }  // namespace
 
 void ShowError(const std::string& message) {
+    ++errorCount;
     WriteLine("Error: " + message);
+}
+
+int ErrorCount() {
+    return errorCount;
 }
 
 // The console program has no informational messages; anything that arrives is still shown.

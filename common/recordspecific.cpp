@@ -29,6 +29,10 @@ std::vector<std::string> RecordedErrors() {
     return errors;
 }
 
+int ErrorCount() {
+    return static_cast<int>(RecordedErrors().size());
+}
+
 void ClearRecordedMessages() {
     Store().clear();
 }
