@@ -27,3 +27,8 @@ bool CloseDevice(DeviceHandle handle);
 // There are no short names on this platform: it always fails, leaving the buffer untouched,
 // and returns 0.
 uint32_t ShortPathName(char* buffer, uint32_t bufferSize);
+
+// The processor seam asks the open driver modules first: the most recently opened one that
+// exports the optional CPUID (or port output) entry and answers it. False when none answers.
+bool DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
+bool DeviceModuleOutPort(uint16_t port, uint32_t value);

@@ -1,1 +1,39 @@
-// Processor seam, POSIX: placeholder until the module loader lands.
+// Processor seam, POSIX: an open driver module that simulates a processor answers first; else
+// the host's CPUID instruction and the kernel's port access.
+#include "platform/Processor.h"
+
+#include "platform/Device.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <sys/io.h>
+#define QRX_HOST_X86 1
+#endif
+
+CpuidResult ExecuteCpuidInstruction(uint32_t leaf, uint32_t subleaf) {
+    uint32_t regs[4] = {};
+    if (DeviceModuleCpuid(leaf, subleaf, regs))
+        return {regs[0], regs[1], regs[2], regs[3]};
+    CpuidResult r{0, 0, 0, 0};
+#ifdef QRX_HOST_X86
+    __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
+#endif
+    return r;
+}
+
+void OutPort32(uint16_t port, uint32_t value) {
+    if (DeviceModuleOutPort(port, value))
+        return;
+#ifdef QRX_HOST_X86
+    // ioperm reaches only the first 1024 ports; above them the whole I/O privilege level is
+    // needed. Without the privilege the output is silently not made.
+    const bool low = port + 4u <= 0x400u;
+    if (low ? ioperm(port, 4, 1) != 0 : iopl(3) != 0)
+        return;
+    outl(value, port);
+    if (low)
+        ioperm(port, 4, 0);
+    else
+        iopl(0);
+#endif
+}

@@ -1,0 +1,77 @@
+// StateFile: where the simulated machine lives on disk, its text form, and the locked
+// read-modify-write every request goes through, so that all processes see one machine.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "simulator/Machine.h"
+
+// The state file: explicit (qrxsim --state), else $QRX_SIM_STATE, else
+// $XDG_STATE_HOME/quorix/simulated-cpu with XDG_STATE_HOME defaulting to ~/.local/state.
+std::string SimStatePath(const std::string& explicitPath = std::string());
+
+// Beside the state file: the request log (append-only) and the lock file.
+std::string SimLogPath(const std::string& statePath);
+std::string SimLockPath(const std::string& statePath);
+
+// The text form of a machine, and its strict reader. The reader sets error to a one-line
+// reason with the line number, and never throws.
+std::string FormatState(const SimMachine& m);
+bool ParseState(const std::string& text, SimMachine& m, std::string& error);
+
+// A problem with the state file (unreadable, damaged, not writable): the message names the file
+// and says what to do.
+class SimStateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The log keeps at least this many of its newest lines.
+constexpr size_t SimLogKeepLines = 10000;
+
+// One machine on disk, shared with every other process that uses the same file.
+class SimStore {
+public:
+    explicit SimStore(std::string statePath);
+    ~SimStore();
+    SimStore(const SimStore&) = delete;
+    SimStore& operator=(const SimStore&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // Runs change on the current machine under the exclusive lock. A missing state file is
+    // created as the default preset first. When change returns true the machine is written back
+    // atomically; the lines it adds to log are appended to the request log. Throws
+    // SimStateError when the file is damaged or cannot be read or written.
+    using Change = std::function<bool(SimMachine&, std::vector<std::string>& log)>;
+    void Transact(const Change& change);
+
+    // Replaces whatever is on disk (damaged or not) with m and empties the log.
+    void Replace(const SimMachine& m);
+
+    // The request log, oldest first, and emptying it.
+    std::vector<std::string> ReadLog();
+    void ClearLog();
+
+private:
+    class Lock;
+    void LoadIfChanged();
+    void Write(const SimMachine& m);
+    void AppendLog(const std::vector<std::string>& lines);
+
+    std::string path_;
+    int lockFd_ = -1;
+    SimMachine machine_;
+    bool loaded_ = false;
+    struct FileKey {
+        unsigned long long dev = 0, ino = 0, size = 0;
+        long long mtimeSec = 0, mtimeNsec = 0;
+        bool operator==(const FileKey& o) const {
+            return dev == o.dev && ino == o.ino && size == o.size && mtimeSec == o.mtimeSec &&
+                   mtimeNsec == o.mtimeNsec;
+        }
+    } key_;
+};

@@ -1,0 +1,256 @@
+// qrxsim: the tool for the simulated processor. Resets it, picks a processor, reads and writes
+// its registers, shows the request log and injects faults. Exit 0, 2 for bad usage, 1 when the
+// state file cannot be used.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "simulator/Machine.h"
+#include "simulator/SimText.h"
+#include "simulator/StateFile.h"
+
+namespace {
+
+const char UsageText[] =
+    "usage: qrxsim [--state FILE] COMMAND\n"
+    "  reset [PRESET]            a freshly reset machine (default k6-3+)\n"
+    "  reset custom VENDOR FAMILY MODEL STEPPING [MAXLEAF [TSC]]\n"
+    "                            the same for any identity (decimal; TSC 0 or 1)\n"
+    "  presets                   list the presets\n"
+    "  show                      identity, clock and every register decoded\n"
+    "  get REG                   one value in hex: an MSR index (C0000085) or name (EFER,\n"
+    "                            WHCR, UWCCR, EPMR, PSOR), CR0, or PORT\n"
+    "  set REG VALUE             store a value (hex) directly, bypassing faults and the log\n"
+    "  fail [CODE ...]           requests (1..6) that fail from now on; none clears\n"
+    "  log                       the request log, oldest first\n"
+    "  log clear                 empty the log\n"
+    "The state file is FILE, else $QRX_SIM_STATE, else $XDG_STATE_HOME/quorix/simulated-cpu.\n";
+
+// Bad usage: the message, then the usage text, on standard error.
+struct UsageError {
+    std::string message;
+};
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+enum class RegKind { Msr, Cr0, Port };
+struct RegName {
+    RegKind kind;
+    uint32_t index;
+};
+
+RegName ParseReg(const std::string& text) {
+    const std::string upper = Upper(text);
+    if (upper == "CR0")
+        return {RegKind::Cr0, 0};
+    if (upper == "PORT")
+        return {RegKind::Port, 0};
+    const struct {
+        const char* name;
+        uint32_t index;
+    } names[] = {{"EFER", MsrEfer},
+                 {"WHCR", MsrWhcr},
+                 {"UWCCR", MsrUwccr},
+                 {"EPMR", MsrEpmr},
+                 {"PSOR", MsrPsor}};
+    for (const auto& n : names)
+        if (upper == n.name)
+            return {RegKind::Msr, n.index};
+    uint64_t index = 0;
+    if (!ParseHex(text, 8, index))
+        throw UsageError{"\"" + text +
+                         "\" is not a register: give an MSR index in hex (C0000085), a register "
+                         "name (EFER, WHCR, UWCCR, EPMR, PSOR), CR0 or PORT"};
+    return {RegKind::Msr, static_cast<uint32_t>(index)};
+}
+
+std::string Describe(const SimMachine& m) {
+    return m.preset + " (" + m.id.vendor + " " + std::to_string(m.id.family) + "/" +
+           std::to_string(m.id.model) + "/" + std::to_string(m.id.stepping) + ")";
+}
+
+uint32_t Decimal(const std::string& text, uint64_t max, const char* what) {
+    uint64_t value = 0;
+    if (!ParseDecimal(text, max, value))
+        throw UsageError{std::string(what) + " must be a decimal number from 0 to " +
+                         std::to_string(max) + ", not \"" + text + "\""};
+    return static_cast<uint32_t>(value);
+}
+
+SimMachine ResetFromArgs(const std::vector<std::string>& args) {
+    if (args.size() == 1)
+        return ResetMachine(*FindPreset(DefaultPreset));
+    if (args[1] == CustomPreset) {
+        if (args.size() < 6 || args.size() > 8)
+            throw UsageError{"reset custom needs VENDOR FAMILY MODEL STEPPING [MAXLEAF [TSC]]"};
+        SimIdentity id;
+        id.vendor = args[2];
+        bool printable = id.vendor.size() == 12;
+        for (char c : id.vendor)
+            printable = printable && c > 0x20 && c < 0x7F;
+        if (!printable)
+            throw UsageError{"the vendor must be 12 printable characters without blanks, as "
+                             "\"AuthenticAMD\", not \"" +
+                             args[2] + "\""};
+        id.family = Decimal(args[3], 15, "FAMILY");
+        id.model = Decimal(args[4], 15, "MODEL");
+        id.stepping = Decimal(args[5], 15, "STEPPING");
+        if (args.size() > 6)
+            id.maxLeaf = Decimal(args[6], 0xFFFFFFFFu, "MAXLEAF");
+        if (args.size() > 7)
+            id.tsc = Decimal(args[7], 1, "TSC") == 1;
+        return ResetCustom(id);
+    }
+    if (args.size() > 2)
+        throw UsageError{"reset takes one preset name"};
+    const SimPreset* preset = FindPreset(args[1]);
+    if (!preset)
+        throw UsageError{"unknown preset \"" + args[1] + "\" (qrxsim presets lists them)"};
+    return ResetMachine(*preset);
+}
+
+void PrintPresets() {
+    for (const SimPreset& p : SimPresets()) {
+        std::printf("%-10s %s %2u %2u %2u  %s\n", p.name, p.id.vendor.c_str(), p.id.family,
+                    p.id.model, p.id.stepping, p.description);
+    }
+}
+
+int Run(const std::string& statePath, const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    if (command == "presets") {
+        if (args.size() != 1)
+            throw UsageError{"presets takes no arguments"};
+        PrintPresets();
+        return 0;
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        std::fputs(UsageText, stdout);
+        return 0;
+    }
+    SimStore store(SimStatePath(statePath));
+    if (command == "reset") {
+        store.Replace(ResetFromArgs(args));
+        return 0;
+    }
+    if (command == "show") {
+        if (args.size() != 1)
+            throw UsageError{"show takes no arguments"};
+        SimMachine m;
+        store.Transact([&](SimMachine& current, std::vector<std::string>&) {
+            m = current;
+            return false;
+        });
+        const size_t lines = store.ReadLog().size();
+        std::cout << "State file:  " << store.Path() << "\n"
+                  << DescribeMachine(m) << "Log:         " << lines
+                  << (lines == 1 ? " line" : " lines") << "\n";
+        return 0;
+    }
+    if (command == "get" || command == "set") {
+        const size_t want = command == "get" ? 2 : 3;
+        if (args.size() != want)
+            throw UsageError{command == "get" ? "get needs REG" : "set needs REG VALUE"};
+        const RegName reg = ParseReg(args[1]);
+        uint64_t value = 0;
+        if (command == "set" && !ParseHex(args[2], reg.kind == RegKind::Msr ? 16 : 8, value))
+            throw UsageError{"VALUE must be up to " +
+                             std::string(reg.kind == RegKind::Msr ? "16" : "8") +
+                             " hexadecimal digits, not \"" + args[2] + "\""};
+        std::string absent, output;
+        store.Transact([&](SimMachine& m, std::vector<std::string>&) {
+            uint64_t current = 0;
+            switch (reg.kind) {
+            case RegKind::Cr0:
+                output = Hex8(m.cr0);
+                m.cr0 = static_cast<uint32_t>(value);
+                break;
+            case RegKind::Port:
+                output = Hex8(m.port);
+                m.port = static_cast<uint32_t>(value);
+                break;
+            case RegKind::Msr:
+                if (!GetMsr(m, reg.index, current)) {
+                    absent = Describe(m);
+                    return false;
+                }
+                output = Hex16(current);
+                SetMsr(m, reg.index, value);
+                break;
+            }
+            return command == "set";
+        });
+        if (!absent.empty())
+            throw UsageError{"the simulated " + absent + " has no register " + Hex8(reg.index)};
+        if (command == "get")
+            std::cout << output << "\n";
+        return 0;
+    }
+    if (command == "fail") {
+        std::set<uint32_t> codes;
+        for (size_t i = 1; i < args.size(); ++i) {
+            uint64_t code = 0;
+            if (!ParseDecimal(args[i], 6, code) || code == 0)
+                throw UsageError{"request codes are 1 to 6, not \"" + args[i] + "\""};
+            codes.insert(static_cast<uint32_t>(code));
+        }
+        store.Transact([&](SimMachine& m, std::vector<std::string>&) {
+            m.failing = codes;
+            return true;
+        });
+        return 0;
+    }
+    if (command == "log") {
+        if (args.size() == 1) {
+            for (const std::string& line : store.ReadLog())
+                std::cout << line << "\n";
+            return 0;
+        }
+        if (args.size() == 2 && args[1] == "clear") {
+            store.ClearLog();
+            return 0;
+        }
+        throw UsageError{"log takes nothing or \"clear\""};
+    }
+    throw UsageError{"unknown command \"" + command + "\""};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string statePath;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--state") {
+            if (i + 1 >= argc || !*argv[i + 1]) {
+                std::fprintf(stderr, "qrxsim: --state needs a FILE\n%s", UsageText);
+                return 2;
+            }
+            statePath = argv[++i];
+        } else if (arg.compare(0, 8, "--state=") == 0 && arg.size() > 8) {
+            statePath = arg.substr(8);
+        } else {
+            args.push_back(arg);
+        }
+    }
+    if (args.empty()) {
+        std::fprintf(stderr, "qrxsim: no command given\n%s", UsageText);
+        return 2;
+    }
+    try {
+        return Run(statePath, args);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "qrxsim: %s\n%s", e.message.c_str(), UsageText);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qrxsim: %s\n", e.what());
+        return 1;
+    }
+}
