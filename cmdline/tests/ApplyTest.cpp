@@ -1,0 +1,316 @@
+// Tests of the apply pass: how each switch changes the working record, the refusals that only the
+// apply pass can meet, stored profiles ("/L"), and one application after the last parameter.
+#include "CmdlineTestSupport.h"
+
+#include <cstdlib>
+#include <functional>
+
+#include "platform/Registry.h"
+#include "profiles/SaveLoad.h"
+
+namespace {
+
+struct Change {
+    std::vector<std::string> parameters;
+    std::function<void(SettingsTp&)> expect;
+};
+
+MTRRTp Range(uint32_t start, SizeTp size, MemoryTypeTp type) {
+    MTRRTp r;
+    r.Enabled = true;
+    r.Start = start;
+    r.Size = size;
+    r.SizeBytes = SizeToBytes(size);
+    r.MemoryType = type;
+    return r;
+}
+
+const Change Changes[] = {
+    {{"/wa", "64", "1"},
+     [](SettingsTp& s) {
+         s.WA.WALimit = 64;
+         s.WA.WA1516MB = true;
+         s.WA.WAEnabled = true;
+     }},
+    {{"/WA", "0064", "0"},
+     [](SettingsTp& s) {
+         s.WA.WALimit = 64;
+         s.WA.WA1516MB = false;
+         s.WA.WAEnabled = true;
+     }},
+    {{"/WA", "0", "1"},
+     [](SettingsTp& s) {
+         s.WA.WALimit = 0;
+         s.WA.WA1516MB = true;
+         s.WA.WAEnabled = true;
+     }},
+    {{"/WA", "4092", "0"},
+     [](SettingsTp& s) {
+         s.WA.WALimit = 4092;
+         s.WA.WAEnabled = true;
+     }},
+    {{"/L1", "0"}, [](SettingsTp& s) { s.L1CacheEnabled = false; }},
+    {{"/L1", "0", "/l1", "1"}, [](SettingsTp& s) { s.L1CacheEnabled = true; }},
+    {{"/L2", "0"}, [](SettingsTp& s) { s.L2CacheEnabled = false; }},
+    {{"/DP", "0"}, [](SettingsTp& s) { s.DataPrefetchEnabled = false; }},
+    {{"/WO", "0"}, [](SettingsTp& s) { s.WriteOrderingType = WriteOrderingTp::EWBEStrong; }},
+    {{"/WO", "1"}, [](SettingsTp& s) { s.WriteOrderingType = WriteOrderingTp::SEWBED; }},
+    {{"/WO", "2"}, [](SettingsTp& s) { s.WriteOrderingType = WriteOrderingTp::GEWBED; }},
+    {{"/M", "2"}, [](SettingsTp& s) { s.CPU.Multiplier = 0; }},
+    {{"/M", "2.0"}, [](SettingsTp& s) { s.CPU.Multiplier = 0; }},
+    {{"/M", "3"}, [](SettingsTp& s) { s.CPU.Multiplier = 1; }},
+    {{"/M", "3.0"}, [](SettingsTp& s) { s.CPU.Multiplier = 1; }},
+    {{"/M", "3.5"}, [](SettingsTp& s) { s.CPU.Multiplier = 2; }},
+    {{"/M", "4"}, [](SettingsTp& s) { s.CPU.Multiplier = 3; }},
+    {{"/M", "4.0"}, [](SettingsTp& s) { s.CPU.Multiplier = 3; }},
+    {{"/M", "4.5"}, [](SettingsTp& s) { s.CPU.Multiplier = 4; }},
+    {{"/m", "5"}, [](SettingsTp& s) { s.CPU.Multiplier = 5; }},
+    {{"/M", "5.0"}, [](SettingsTp& s) { s.CPU.Multiplier = 5; }},
+    {{"/M", "5.5"}, [](SettingsTp& s) { s.CPU.Multiplier = 6; }},
+    {{"/M", "6"}, [](SettingsTp& s) { s.CPU.Multiplier = 7; }},
+    {{"/M", "6.0"}, [](SettingsTp& s) { s.CPU.Multiplier = 7; }},
+    {{"/mtrr0", "e0000000", "4mb", "w"},
+     [](SettingsTp& s) {
+         s.WC.MTRR0 = Range(0xE0000000, SizeTp::_4MB, MemoryTypeTp::WriteCombined);
+     }},
+    {{"/MTRR1", "A0000", "128kb", "u"},
+     [](SettingsTp& s) { s.WC.MTRR1 = Range(0xA0000, SizeTp::_128kB, MemoryTypeTp::Uncached); }},
+    {{"/MTRR1", "0", "128kB", "N"},
+     [](SettingsTp& s) { s.WC.MTRR1 = Range(0, SizeTp::_128kB, MemoryTypeTp::NoEffect); }},
+    {{"/MTRR0", "0", "4gb", "N"},
+     [](SettingsTp& s) {
+         s.WC.MTRR0 = Range(0, SizeTp::_4GB, MemoryTypeTp::NoEffect);
+         EXPECT_EQ(s.WC.MTRR0.SizeBytes, 0u);
+     }},
+    {{"/MTRR0", "FFFE0000", "2GB", "W"},
+     [](SettingsTp& s) {
+         s.WC.MTRR0 = Range(0xFFFE0000, SizeTp::_2GB, MemoryTypeTp::WriteCombined);
+     }},
+    // a later switch for the same field overrides an earlier one
+    {{"/MTRR0", "1", "128KB", "N", "/MTRR0", "400000", "256kB", "W"},
+     [](SettingsTp& s) {
+         s.WC.MTRR0 = Range(0x400000, SizeTp::_256kB, MemoryTypeTp::WriteCombined);
+     }},
+    {{"/WO", "2", "/M", "3", "/WO", "1", "/M", "6.0"},
+     [](SettingsTp& s) {
+         s.WriteOrderingType = WriteOrderingTp::SEWBED;
+         s.CPU.Multiplier = 7;
+     }},
+    {{"/DEBUG"}, [](SettingsTp&) {}},
+};
+
+class ApplyPass : public OnProcessor {};
+
+TEST_F(ApplyPass, EachSwitchChangesItsFieldsOfTheWorkingRecordAndNothingElse) {
+    SettingsTp base;
+    IdentifyCPU(base);
+    for (const Change& c : Changes) {
+        SCOPED_TRACE(Joined(c.parameters));
+        SettingsTp expected = base;
+        c.expect(expected);
+        SettingsTp working = base;
+        bool showWindow = true;
+        SetParameterList(c.parameters);
+        ASSERT_TRUE(ValidateCommandLine());
+        EXPECT_TRUE(ApplyParametersToRecord(working, showWindow));
+        EXPECT_EQ(working, expected);
+        EXPECT_TRUE(showWindow);
+        EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(ApplyPass, DebugSetsDebugModeAndQuietEndsWithoutTouchingTheProcessor) {
+    SetParameterList({"/DEBUG", "/Q"});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_TRUE(DebugMode);
+    EXPECT_EQ(SimLog(), std::vector<std::string>{});
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+}
+
+TEST_F(ApplyPass, DebugAloneShowsTheWindowAndTouchesNothing) {
+    SetParameterList({"/debug"});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_TRUE(DebugMode);
+    EXPECT_EQ(SimLog(), std::vector<std::string>{});
+}
+
+TEST_F(ApplyPass, NoParametersDoNothingAtAll) {
+    SetParameterList(std::vector<std::string>{});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_FALSE(DebugMode);
+    EXPECT_EQ(SimLog(), std::vector<std::string>{});
+}
+
+// Only the apply pass knows the processor's write-allocation maximum. Its refusal comes after
+// identification (the processor is read) but before anything is written.
+TEST_F(ApplyPass, ALimitAboveTheMaximumIsRefusedAndNothingIsWritten) {
+    struct Case {
+        std::string preset;
+        std::vector<std::string> parameters;
+        std::string message;
+    } cases[] = {
+        {"k6-2", {"/L1", "0", "/WA", "600", "1"}, "WA limit is maximum 508MB."},
+        {"k6", {"/WA", "509", "0", "/L1", "0"}, "WA limit is maximum 508MB."},
+        {"k6-3+", {"/DP", "0", "/WA", "4093", "0"}, "WA limit is maximum 4092MB."},
+        {"k6-3", {"/WA", "9999999", "0"}, "WA limit is maximum 4092MB."},
+        {"intel", {"/L1", "0", "/WA", "1", "0"}, "WA limit is maximum 0MB."},
+        {"athlon", {"/WA", "4", "1"}, "WA limit is maximum 0MB."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.preset + " " + Joined(c.parameters));
+        Reset(c.preset);
+        SetParameterList(c.parameters);
+        EXPECT_FALSE(ProcessCommandLine());
+        EXPECT_EQ(RecordedErrors(), std::vector<std::string>{c.message});
+        EXPECT_EQ(SimWrites(), std::vector<std::string>{});
+        EXPECT_NE(SimLog(), std::vector<std::string>{}) << "the processor was identified";
+    }
+}
+
+TEST_F(ApplyPass, ALimitOfZeroPassesOnAProcessorWithoutWriteAllocation) {
+    Reset("intel");
+    SetParameterList({"/WA", "0", "1", "/L1", "0"});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+    EXPECT_EQ(SimWrites(), std::vector<std::string>{"SetL1Cache 0"});
+}
+
+// Every supported feature is written once, after the last parameter and in the engine's
+// feature order, whatever order the parameters came in; unnamed features get back what was read.
+TEST_F(ApplyPass, AppliesOnceAfterTheLastParameterInFeatureOrder) {
+    SetParameterList({"/dp",    "0",        "/WO", "2",      "/L2", "0",     "/L1",
+                      "0",      "/M",       "5.5", "/MTRR1", "0",   "128kB", "N",
+                      "/MTRR0", "E0000000", "4MB", "W",      "/WA", "64",    "1"});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+    EXPECT_EQ(SimWrites(), (std::vector<std::string>{
+                               "WriteMsr C0000082 00000000 04010000",
+                               "WriteMsr C0000085 0001FFFC E001FF82",
+                               "WriteMsr C0000086 00000000 0000FFF1",
+                               "Out FFF8 00096260",
+                               "WriteMsr C0000086 00000000 00000000",
+                               "SetL1Cache 0",
+                               "SetL2Cache 0",
+                               "WriteMsr C0000080 00000000 0000001A",
+                               "WriteMsr C0000080 00000000 00000018",
+                           }));
+    EXPECT_EQ(SimGet("C0000082"), "0000000004010000");
+    EXPECT_EQ(SimGet("C0000085"), "0001FFFCE001FF82");
+    EXPECT_EQ(SimGet("C0000087").substr(13), "003"); // multiplier code 3: 5.5
+    EXPECT_EQ(SimGet("C0000080"), "0000000000000018");
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+}
+
+TEST_F(ApplyPass, SwitchesForUnsupportedFeaturesAreAcceptedAndLeftAlone) {
+    Reset("k6");
+    SetParameterList({"/M", "5.5", "/L2", "0", "/WO", "2", "/DP", "1", "/MTRR0", "E0000000", "4MB",
+                      "W", "/WA", "8", "0"});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+    EXPECT_EQ(SimWrites(),
+              (std::vector<std::string>{"WriteMsr C0000082 00000000 00000004", "SetL1Cache 1"}));
+}
+
+// The parsers agree; the engine still checks alignment and refuses only the ranges.
+TEST_F(ApplyPass, AMisalignedRangePassesBothPassesAndTheEngineRefusesIt) {
+    SetParameterList({"/MTRR0", "100000", "2MB", "W", "/L1", "0"});
+    EXPECT_TRUE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(),
+              std::vector<std::string>{"The base address of MTRR0 must be range-size aligned."});
+    EXPECT_EQ(SimGet("C0000085"), "0000000000000000");
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+}
+
+// --- stored profiles: "/L" in the GUI program's copy ---
+
+SettingsTp IdentifiedWith(const std::function<void(SettingsTp&)>& change) {
+    SettingsTp s;
+    IdentifyCPU(s);
+    change(s);
+    return s;
+}
+
+TEST_F(ApplyPass, AProfilePutsItsValuesOverTheRecordAtItsPosition) {
+    ASSERT_TRUE(SaveProfile("Fast", IdentifiedWith([](SettingsTp& s) {
+                                s.WA.WAEnabled = true;
+                                s.WA.WALimit = 128;
+                                s.WA.WA1516MB = true;
+                                s.L1CacheEnabled = false;
+                                s.DataPrefetchEnabled = false;
+                                s.WriteOrderingType = WriteOrderingTp::GEWBED;
+                            })));
+    SettingsTp base;
+    IdentifyCPU(base);
+    SettingsTp working = base;
+    bool showWindow = true;
+    // before "/L": overridden by the profile; after it: overriding the profile
+    SetParameterList({"/WA", "64", "0", "/WO", "1", "/L", "fast", "/DP", "1"});
+    ASSERT_TRUE(ValidateCommandLine());
+    ASSERT_TRUE(ApplyParametersToRecord(working, showWindow));
+    SettingsTp expected = base;
+    expected.WA.WAEnabled = true;
+    expected.WA.WALimit = 128;
+    expected.WA.WA1516MB = true;
+    expected.L1CacheEnabled = false;
+    expected.DataPrefetchEnabled = true;
+    expected.WriteOrderingType = WriteOrderingTp::GEWBED;
+    EXPECT_EQ(working, expected);
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+}
+
+TEST_F(ApplyPass, AProfileIsLookedUpByItsNameCutTo80Characters) {
+    const std::string name(80, 'P');
+    ASSERT_TRUE(SaveProfile(name, IdentifiedWith([](SettingsTp& s) { s.L1CacheEnabled = false; })));
+    SetParameterList({"/L", std::string(80, 'p') + "-and-more", "/Q"});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+    EXPECT_EQ(SimWrites().size(), 9u) << "every feature of the K6-III+ is written";
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+}
+
+TEST_F(ApplyPass, AMissingProfileIsReportedOnceUpperCasedAndNothingIsWritten) {
+    SetParameterList({"/L1", "0", "/L", "NoSuch", "/L2", "0"});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{"Error loading profile. Profile: NOSUCH"});
+    EXPECT_EQ(SimWrites(), std::vector<std::string>{});
+    EXPECT_FALSE(ProfileExists("NoSuch")) << "looking a profile up creates none";
+}
+
+TEST_F(ApplyPass, AProfileThatDoesNotLoadIsReportedAndNothingIsWritten) {
+    ASSERT_TRUE(SaveProfile("Broken", IdentifiedWith([](SettingsTp&) {})));
+    const std::string file = TestDir() + "/config/quorix/registry.reg";
+    std::string registry = ReadFile(file);
+    const size_t at = registry.find("\"Multiplier\"=\"");
+    ASSERT_NE(at, std::string::npos) << registry;
+    registry.replace(at, std::string("\"Multiplier\"=\"5.0\"").size(), "\"Multiplier\"=\"2.5\"");
+    WriteFile(file, registry);
+
+    SetParameterList({"/L", "broken"});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{"Error loading profile. Profile: BROKEN"});
+    EXPECT_EQ(SimWrites(), std::vector<std::string>{});
+}
+
+// A value of the wrong registry type is the registry's own error: it passes out to the program's
+// general error display, and nothing has been applied by then.
+TEST_F(ApplyPass, ARegistryErrorWhileLoadingPassesOutAndNothingIsApplied) {
+    const std::string folder = TestDir() + "/config/quorix";
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    WriteFile(folder + "/registry.reg",
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\Odd]\n"
+              "\"WAEnabled\"=\"yes\"\n\n");
+    SetParameterList({"/L1", "0", "/L", "Odd"});
+    EXPECT_THROW(ProcessCommandLine(), RegistryError);
+    EXPECT_EQ(SimWrites(), std::vector<std::string>{});
+}
+
+TEST_F(ApplyPass, LoadNamedProfileIsFalseWithoutAMessageForAMissingProfile) {
+    SettingsTp s;
+    IdentifyCPU(s);
+    const SettingsTp before = s;
+    EXPECT_FALSE(LoadNamedProfile("Absent", s));
+    EXPECT_EQ(s, before);
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{});
+}
+
+} // namespace

@@ -1,0 +1,75 @@
+// Shared helpers of the command-line tests: the simulated processor and the parameter list.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cmdline/commandline.h"
+#include "common/RecordedMessages.h"
+#include "common/tests/support/TestSupport.h"
+#include "driver/wintweak.h"
+#include "engine/Tweak.h"
+
+// Runs qrxsim with the arguments; its standard output.
+inline std::string Sim(const std::vector<std::string>& args) {
+    const ProcessResult r = RunProgram("qrxsim", args);
+    EXPECT_EQ(r.exitStatus, 0) << "qrxsim: " << r.err;
+    return r.out;
+}
+
+inline std::string SimGet(const std::string& reg) {
+    std::string out = Sim({"get", reg});
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+inline std::vector<std::string> SimLog() {
+    std::vector<std::string> lines;
+    const std::string out = Sim({"log"});
+    size_t start = 0;
+    while (start < out.size()) {
+        const size_t end = out.find('\n', start);
+        lines.push_back(out.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The log lines that change the machine: register writes, cache switches and port outputs.
+inline std::vector<std::string> SimWrites() {
+    std::vector<std::string> writes;
+    for (const std::string& line : SimLog())
+        if (line.rfind("WriteMsr", 0) == 0 || line.rfind("SetL", 0) == 0 ||
+            line.rfind("Out", 0) == 0)
+            writes.push_back(line);
+    return writes;
+}
+
+inline std::string Joined(const std::vector<std::string>& parameters) {
+    std::string text;
+    for (const std::string& p : parameters)
+        text += (text.empty() ? "" : " ") + ("[" + p + "]");
+    return text;
+}
+
+// Each test starts on a freshly reset simulated processor with the driver open, an empty
+// message record and DebugMode cleared.
+class OnProcessor : public testing::Test {
+protected:
+    void Reset(const std::string& preset) {
+        Sim({"reset", preset});
+        ClearRecordedMessages();
+    }
+    void SetUp() override {
+        Sim({"reset", "k6-3+"});
+        ASSERT_TRUE(LoadDriver());
+        ClearRecordedMessages();
+        DebugMode = false;
+    }
+    void TearDown() override { UnloadDriver(); }
+};

@@ -1,0 +1,49 @@
+// qrxclwin: the console program. Applies the processor settings given as parameters and ends;
+// the log-on start entry runs it. This file is its composition root.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cmdline/commandline.h"
+#include "common/Messages.h"
+#include "driver/wintweak.h"
+
+namespace {
+
+// Banner and help share standard output with the error lines, so they are written (and flushed)
+// the same way to keep their order.
+void WriteLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    WriteLine("Quorix " QRX_VERSION " - AMD K6-family processor features, console version");
+    WriteLine("Applies the processor settings given as command-line parameters.");
+    WriteLine("");
+
+    if (!LoadDriver()) {
+        ShowError("Unable to load VXD.");
+        return 1;
+    }
+    if (argc <= 1) {
+        WriteLine("This is a command-line only version of QRX.");
+        WriteLine("For command-line parameters look in the helpfile.");
+    }
+    SetParameterList(argc, argv);
+    // Whatever happens while the parameters are applied, the driver is still closed, and a
+    // failure still shows as an error line rather than ending the program without one.
+    try {
+        ProcessCommandLine();
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+    if (!UnloadDriver())
+        ShowError("Unable to unload VXD.");
+
+    // Scripts and service managers see from the status whether everything was applied.
+    return ErrorCount() == 0 ? 0 : 1;
+}

@@ -1,0 +1,273 @@
+// Integration tests of the console program: the built qrxclwin runs with the driver module beside
+// it on the simulated processor; its output is compared byte for byte, with its exit status and
+// what the simulated processor saw.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "common/tests/support/TestSupport.h"
+
+namespace {
+
+const std::string Banner = "Quorix 0.81 - AMD K6-family processor features, console version\n"
+                           "Applies the processor settings given as command-line parameters.\n"
+                           "\n";
+const std::string Help = "This is a command-line only version of QRX.\n"
+                         "For command-line parameters look in the helpfile.\n";
+
+std::string Sim(const std::vector<std::string>& args) {
+    const ProcessResult r = RunProgram("qrxsim", args);
+    EXPECT_EQ(r.exitStatus, 0) << "qrxsim: " << r.err;
+    return r.out;
+}
+
+std::string SimGet(const std::string& reg) {
+    std::string out = Sim({"get", reg});
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The log lines that change the machine: register writes, cache switches and port outputs.
+std::vector<std::string> Writes(const std::vector<std::string>& log) {
+    std::vector<std::string> writes;
+    for (const std::string& line : log)
+        if (line.rfind("WriteMsr", 0) == 0 || line.rfind("SetL", 0) == 0 ||
+            line.rfind("Out", 0) == 0)
+            writes.push_back(line);
+    return writes;
+}
+
+std::string Joined(const std::vector<std::string>& parameters) {
+    std::string text;
+    for (const std::string& p : parameters)
+        text += (text.empty() ? "" : " ") + ("[" + p + "]");
+    return text;
+}
+
+void Copy(const std::string& from, const std::string& to, mode_t mode) {
+    WriteFile(to, ReadFile(from));
+    ASSERT_EQ(chmod(to.c_str(), mode), 0) << to;
+}
+
+// A folder of its own holding a copy of the program and, when given, a module as qrxvxd.vxd.
+std::string Install(const std::string& folder, const std::string& module) {
+    const std::string dir = TestDir() + "/" + folder + "/";
+    for (size_t at = TestDir().size() + 1; at < dir.size(); ++at)
+        if (dir[at] == '/')
+            mkdir(dir.substr(0, at).c_str(), 0755);
+    Copy(OutputDir() + "qrxclwin", dir + "qrxclwin", 0755);
+    if (!module.empty())
+        Copy(OutputDir() + module, dir + "qrxvxd.vxd", 0644);
+    return dir + "qrxclwin";
+}
+
+struct ProgramRun {
+    std::vector<std::string> parameters;
+    ProcessResult result;
+    std::vector<std::string> log;
+};
+
+class Qrxclwin : public testing::Test {
+protected:
+    void SetUp() override { Sim({"reset", "k6-3+"}); }
+    ProgramRun Start(const std::vector<std::string>& parameters, const std::string& preset = "") {
+        if (!preset.empty())
+            Sim({"reset", preset});
+        Sim({"log", "clear"});
+        ProgramRun run{parameters, RunProgram("qrxclwin", parameters), {}};
+        run.log = Lines(Sim({"log"}));
+        return run;
+    }
+};
+
+TEST_F(Qrxclwin, WithoutParametersShowsTheBannerAndTheHelpLinesAndTouchesNothing) {
+    const ProgramRun run = Start({});
+    EXPECT_EQ(run.result.out, Banner + Help);
+    EXPECT_EQ(run.result.err, "");
+    EXPECT_EQ(run.result.exitStatus, 0);
+    EXPECT_EQ(run.log, std::vector<std::string>{});
+}
+
+TEST_F(Qrxclwin, WithoutTheModuleShowsOnlyTheBannerAndTheLoadErrorAndFails) {
+    const std::string program = Install("bare", "");
+    for (const std::vector<std::string>& parameters :
+         {std::vector<std::string>{}, std::vector<std::string>{"/L1", "0"},
+          std::vector<std::string>{"/bogus"}}) {
+        const ProcessResult r = RunProgram(program, parameters);
+        EXPECT_EQ(r.out, Banner + "Error: Unable to load VXD.\n") << Joined(parameters);
+        EXPECT_EQ(r.exitStatus, 1) << Joined(parameters);
+    }
+}
+
+TEST_F(Qrxclwin, ADriverThatCannotBeClosedIsTheLastLineAndFails) {
+    const std::string program = Install("closefail", "qrxclosefail.vxd");
+    ProcessResult r = RunProgram(program, {});
+    EXPECT_EQ(r.out, Banner + Help + "Error: Unable to unload VXD.\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    r = RunProgram(program, {"/DEBUG"});
+    EXPECT_EQ(r.out, Banner + "Error: Unable to unload VXD.\n");
+    EXPECT_EQ(r.exitStatus, 1);
+}
+
+TEST_F(Qrxclwin, RunsFromAFolderWhosePathHoldsBlanks) {
+    const std::string program = Install("my programs/quorix 0.81", "qrxvxd.vxd");
+    Sim({"log", "clear"});
+    const ProcessResult r = RunProgram(program, {"/L1", "0"});
+    EXPECT_EQ(r.out, Banner);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+}
+
+// The console program's copy of the command line has no profile options: "/L" and "/Q" are
+// unknown commands there, and a refused command line reaches no driver request at all.
+TEST_F(Qrxclwin, ARefusedCommandLineShowsOneErrorLineMakesNoRequestAndFails) {
+    const struct {
+        std::vector<std::string> parameters;
+        std::string line;
+    } cases[] = {
+        {{"/Q"}, "Error: Unknown command: /Q"},
+        {{"/q", "/L1", "0"}, "Error: Unknown command: /q"},
+        {{"/L", "Fast"}, "Error: Unknown command: /L"},
+        {{"/L1", "0", "/l", "Fast"}, "Error: Unknown command: /l"},
+        {{"/L1", "0", "0"}, "Error: Unknown command: 0"},
+        {{"/L1"}, "Error: /L1: 0 or 1 expected."},
+        {{"/WO", "3"}, "Error: /WO: 0 or 1 or 2 expected."},
+        {{"/M", "2.5"}, "Error: Not a valid multiplier value: 2.5"},
+        {{"/wa", "12345678", "0"}, "Error: Not a valid WA limit: 12345678"},
+        {{"/MTRR0", "e0000000", "3mb", "w"}, "Error: /MTRR: invalid size: 3mb"},
+        {{"/MTRR1", "0", "4MB"}, "Error: /MTRR: invalid memory type: "},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Start(c.parameters);
+        SCOPED_TRACE(Joined(c.parameters));
+        EXPECT_EQ(run.result.out, Banner + c.line + "\n");
+        EXPECT_EQ(run.result.exitStatus, 1);
+        EXPECT_EQ(run.log, std::vector<std::string>{});
+    }
+}
+
+TEST_F(Qrxclwin, DebugAloneIsAcceptedAndTouchesNothing) {
+    const ProgramRun run = Start({"/debug"});
+    EXPECT_EQ(run.result.out, Banner);
+    EXPECT_EQ(run.result.exitStatus, 0);
+    EXPECT_EQ(run.log, std::vector<std::string>{});
+}
+
+TEST_F(Qrxclwin, ALimitAboveTheMaximumIsRefusedAfterReadingAndNothingIsWritten) {
+    const struct {
+        std::string preset;
+        std::vector<std::string> parameters;
+        std::string line;
+    } cases[] = {
+        {"k6-2", {"/L1", "0", "/WA", "600", "1"}, "Error: WA limit is maximum 508MB."},
+        {"k6-3+", {"/WA", "4093", "0", "/M", "2"}, "Error: WA limit is maximum 4092MB."},
+        {"intel", {"/WA", "4", "0"}, "Error: WA limit is maximum 0MB."},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Start(c.parameters, c.preset);
+        SCOPED_TRACE(c.preset + " " + Joined(c.parameters));
+        EXPECT_EQ(run.result.out, Banner + c.line + "\n");
+        EXPECT_EQ(run.result.exitStatus, 1);
+        EXPECT_FALSE(run.log.empty()) << "the processor was identified";
+        EXPECT_EQ(Writes(run.log), std::vector<std::string>{});
+    }
+}
+
+// One application after the last parameter, in the engine's feature order, with every supported
+// feature written (unnamed ones get back what was read), on several processors.
+TEST_F(Qrxclwin, AppliesEverySupportedFeatureOnceInFeatureOrder) {
+    const struct {
+        std::string preset;
+        std::vector<std::string> parameters;
+        std::vector<std::string> writes;
+        std::vector<std::pair<std::string, std::string>> registers;
+    } cases[] = {
+        {"k6-3+",
+         {"/dp", "0",     "/WO", "2",      "/L2",      "0",   "/L1", "0",   "/M", "5.5", "/MTRR1",
+          "0",   "128kB", "N",   "/MTRR0", "E0000000", "4MB", "W",   "/WA", "64", "1"},
+         {"WriteMsr C0000082 00000000 04010000", "WriteMsr C0000085 0001FFFC E001FF82",
+          "WriteMsr C0000086 00000000 0000FFF1", "Out FFF8 00096260",
+          "WriteMsr C0000086 00000000 00000000", "SetL1Cache 0", "SetL2Cache 0",
+          "WriteMsr C0000080 00000000 0000001A", "WriteMsr C0000080 00000000 00000018"},
+         {{"C0000082", "0000000004010000"},
+          {"C0000085", "0001FFFCE001FF82"},
+          {"C0000087", "0000000000000003"},
+          {"C0000086", "0000000000000000"},
+          {"CR0", "C005003B"},
+          {"C0000080", "0000000000000018"}}},
+        {"k6",
+         {"/WA", "508", "1", "/M", "6", "/L2", "0"},
+         {"WriteMsr C0000082 00000000 000000FF", "SetL1Cache 1"},
+         {{"C0000082", "00000000000000FF"}, {"CR0", "8005003B"}}},
+        {"k6-2",
+         {"/L1", "0"},
+         {"WriteMsr C0000082 00000000 00000000", "SetL1Cache 0"},
+         {{"CR0", "C005003B"}}},
+        {"k6-2-cxt",
+         {"/WO", "1", "/DP", "0", "/WA", "6", "0"},
+         {"WriteMsr C0000082 00000000 00400000", "WriteMsr C0000085 00000000 00000000",
+          "SetL1Cache 1", "WriteMsr C0000080 00000000 00000006",
+          "WriteMsr C0000080 00000000 00000004"},
+         {{"C0000082", "0000000000400000"}, {"C0000080", "0000000000000004"}}},
+        {"k6-2+",
+         {"/M", "3.0", "/mtrr0", "a0000", "128kb", "w"},
+         {"WriteMsr C0000082 00000000 00000000", "WriteMsr C0000085 00000000 000BFFFE",
+          "WriteMsr C0000086 00000000 0000FFF1", "Out FFF8 000962A0",
+          "WriteMsr C0000086 00000000 00000000", "SetL1Cache 1", "SetL2Cache 1",
+          "WriteMsr C0000080 00000000 00000002", "WriteMsr C0000080 00000000 00000002"},
+         {{"C0000085", "00000000000BFFFE"}, {"C0000087", "0000000000000045"}}},
+        {"intel", {"/L1", "0", "/DP", "1"}, {"SetL1Cache 0"}, {{"CR0", "C005003B"}}},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = Start(c.parameters, c.preset);
+        SCOPED_TRACE(c.preset + " " + Joined(c.parameters));
+        EXPECT_EQ(run.result.out, Banner);
+        EXPECT_EQ(run.result.exitStatus, 0);
+        EXPECT_EQ(Writes(run.log), c.writes);
+        for (const auto& [reg, value] : c.registers)
+            EXPECT_EQ(SimGet(reg), value) << reg;
+    }
+}
+
+// An engine message while applying is an error line too: the exit status says so, while the
+// features the engine did not refuse are still applied.
+TEST_F(Qrxclwin, AnEngineMessageWhileApplyingFailsTheRunButTheRestIsApplied) {
+    const ProgramRun run = Start(
+        {"/MTRR0", "100000", "2MB", "W", "/MTRR1", "400000", "4gb", "n", "/L1", "0", "/WO", "2"});
+    EXPECT_EQ(run.result.out, Banner +
+                                  "Error: The base address of MTRR0 must be range-size aligned.\n"
+                                  "Error: The base address of MTRR1 must be range-size aligned.\n");
+    EXPECT_EQ(run.result.exitStatus, 1);
+    EXPECT_EQ(SimGet("C0000085"), "0000000000000000");
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+    EXPECT_EQ(SimGet("C0000080"), "000000000000000A");
+}
+
+// Failed requests are not tested by the engine, so a failing driver shows no message: the run
+// still succeeds as far as the program can tell.
+TEST_F(Qrxclwin, FailingDriverRequestsShowNoMessage) {
+    Sim({"fail", "2"});
+    const ProgramRun run = Start({"/L1", "0", "/WO", "2"});
+    EXPECT_EQ(run.result.out, Banner);
+    EXPECT_EQ(run.result.exitStatus, 0);
+    EXPECT_EQ(SimGet("C0000080"), "0000000000000002");
+    EXPECT_EQ(SimGet("CR0"), "C005003B");
+}
+
+} // namespace
