@@ -57,7 +57,7 @@ bool ParseDecimal(const std::string& text, uint64_t max, uint64_t& value) {
         if (c < '0' || c > '9')
             return false;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (result > (max - digit) / 10)
+        if (digit > max || result > (max - digit) / 10)
             return false;
         result = result * 10 + digit;
     }

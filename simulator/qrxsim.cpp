@@ -30,6 +30,7 @@ const char UsageText[] =
 // Bad usage: the message, then the usage text, on standard error.
 struct UsageError {
     std::string message;
+    bool showUsage = true; // false when the command was well formed but asks the impossible
 };
 
 std::string Upper(std::string text) {
@@ -187,7 +188,8 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
             return command == "set";
         });
         if (!absent.empty())
-            throw UsageError{"the simulated " + absent + " has no register " + Hex8(reg.index)};
+            throw UsageError{"the simulated " + absent + " has no register " + Hex8(reg.index),
+                             false};
         if (command == "get")
             std::cout << output << "\n";
         return 0;
@@ -247,7 +249,7 @@ int main(int argc, char** argv) {
     try {
         return Run(statePath, args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "qrxsim: %s\n%s", e.message.c_str(), UsageText);
+        std::fprintf(stderr, "qrxsim: %s\n%s", e.message.c_str(), e.showUsage ? UsageText : "");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qrxsim: %s\n", e.what());

@@ -1,0 +1,188 @@
+// Tests of the qrxsim tool: its commands and outputs, usage errors, and a damaged state file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "simulator/tests/support/SimTestSupport.h"
+
+namespace {
+
+std::string StatePath() {
+    return std::getenv("QRX_SIM_STATE");
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(Qrxsim, RangeWrittenWithSetIsShownDecodedAndReadBack) {
+    Sim({"reset", "k6-3+"});
+    Sim({"set", "C0000085", "00000000000BFFFE"});
+    const std::string show = Sim({"show"});
+    EXPECT_TRUE(Contains(show, "range 0: start 000A0000, 128 kB, write-combined")) << show;
+    EXPECT_TRUE(Contains(show, "range 1: not in use")) << show;
+    EXPECT_EQ(Sim({"get", "C0000085"}), "00000000000BFFFE\n");
+}
+
+TEST(Qrxsim, GetPrintsFixedWidthUpperCaseHex) {
+    Sim({"reset", "k6-2+"});
+    struct Case {
+        const char* reg;
+        const char* out;
+    } cases[] = {
+        {"CR0", "8005003B\n"},
+        {"cr0", "8005003B\n"},
+        {"PORT", "00000000\n"},
+        {"C0000087", "0000000000000043\n"},
+        {"c0000080", "0000000000000002\n"},
+        {"psor", "0000000000000043\n"},
+        {"EPMR", "0000000000000000\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Sim({"get", c.reg}), c.out) << c.reg;
+    Sim({"set", "cr0", "c005003b"});
+    Sim({"set", "PORT", "962C0"});
+    Sim({"set", "EFER", "1f"});
+    EXPECT_EQ(Sim({"get", "CR0"}), "C005003B\n");
+    EXPECT_EQ(Sim({"get", "PORT"}), "000962C0\n");
+    EXPECT_EQ(Sim({"get", "C0000080"}), "000000000000001F\n");
+}
+
+TEST(Qrxsim, SetBypassesFaultsAndTheLogAndStoresEvenReadOnlyRegisters) {
+    Sim({"reset", "k6-3"});
+    Sim({"fail", "1", "2"});
+    Sim({"set", "C0000087", "FFFFFFFFFFFFFFFF"});
+    EXPECT_EQ(SimGet("C0000087"), "FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(Sim({"log"}), "");
+    EXPECT_TRUE(Contains(Sim({"show"}), "Failing:     1 (ReadMsr), 2 (WriteMsr)"));
+    Sim({"fail"});
+    EXPECT_TRUE(Contains(Sim({"show"}), "Failing:     no request"));
+}
+
+TEST(Qrxsim, ResetGivesFreshValuesEmptyLogAndNoFaults) {
+    Sim({"reset", "k6-3+"});
+    Sim({"set", "C0000082", "FFC10000"});
+    Sim({"fail", "5"});
+    WriteFile(StatePath() + ".log", "ReadCr0 -> 8005003B\n");
+    EXPECT_EQ(Sim({"log"}), "ReadCr0 -> 8005003B\n");
+    Sim({"reset"});
+    EXPECT_EQ(SimGet("C0000082"), "0000000000000000");
+    EXPECT_EQ(Sim({"log"}), "");
+    EXPECT_TRUE(Contains(Sim({"show"}), "Failing:     no request"));
+    EXPECT_TRUE(Contains(Sim({"show"}), "Machine:     k6-3+"));
+}
+
+TEST(Qrxsim, ResetCustomTakesAnyIdentity) {
+    Sim({"reset", "custom", "AuthenticAMD", "5", "8", "9"});
+    const std::string show = Sim({"show"});
+    EXPECT_TRUE(Contains(show, "AuthenticAMD, family 5, model 8, stepping 9; highest standard "
+                               "leaf 1; time-stamp counter yes"))
+        << show;
+    EXPECT_EQ(SimGet("C0000087"), "0000000000000191");
+    Sim({"reset", "custom", "CyrixInstead", "6", "0", "1", "0", "0"});
+    const std::string other = Sim({"show"});
+    EXPECT_TRUE(Contains(other, "CyrixInstead, family 6, model 0, stepping 1; highest standard "
+                                "leaf 0; time-stamp counter no"))
+        << other;
+    EXPECT_TRUE(Contains(other, "EFER   C0000080  not present")) << other;
+}
+
+TEST(Qrxsim, PresetsListsOneLinePerPreset) {
+    const std::string out = Sim({"presets"});
+    size_t lines = 0;
+    for (char c : out)
+        lines += c == '\n';
+    EXPECT_EQ(lines, SimPresets().size());
+    EXPECT_TRUE(Contains(out, "k6-2-cxt   AuthenticAMD  5  8 12  ")) << out;
+    EXPECT_TRUE(Contains(out, "intel      GenuineIntel  6  8  3  ")) << out;
+}
+
+TEST(Qrxsim, StateOptionNamesAnotherMachine) {
+    const std::string other = TestDir() + "/other/machine";
+    Sim({"reset", "k6"});
+    Sim({"--state", other, "reset", "intel"});
+    EXPECT_TRUE(Contains(Sim({"show", "--state", other}), "GenuineIntel"));
+    EXPECT_TRUE(Contains(Sim({"--state=" + other, "show"}), "GenuineIntel"));
+    EXPECT_TRUE(Contains(Sim({"show"}), "Machine:     k6 "));
+}
+
+TEST(Qrxsim, BadUsageExitsWithTwoAndSaysWhy) {
+    Sim({"reset", "k6"});
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command \"frobnicate\""},
+        {{"reset", "k7"}, "unknown preset \"k7\""},
+        {{"reset", "k6", "k6-2"}, "reset takes one preset name"},
+        {{"reset", "custom", "AuthenticAMD", "5", "8"}, "reset custom needs"},
+        {{"reset", "custom", "AMD", "5", "8", "0"}, "the vendor must be 12 printable"},
+        {{"reset", "custom", "AuthenticAMD", "16", "8", "0"}, "FAMILY must be"},
+        {{"reset", "custom", "AuthenticAMD", "5", "8", "0", "1", "2"}, "TSC must be"},
+        {{"get"}, "get needs REG"},
+        {{"get", "XYZ"}, "\"XYZ\" is not a register"},
+        {{"get", "C0000085"}, "the simulated k6 (AuthenticAMD 5/6/2) has no register C0000085"},
+        {{"set", "UWCCR", "1"}, "the simulated k6 (AuthenticAMD 5/6/2) has no register C0000085"},
+        {{"set", "C0000082"}, "set needs REG VALUE"},
+        {{"set", "C0000082", "12345678123456789"}, "VALUE must be up to 16"},
+        {{"set", "CR0", "123456789"}, "VALUE must be up to 8"},
+        {{"set", "C0000082", "0x12"}, "VALUE must be"},
+        {{"fail", "7"}, "request codes are 1 to 6"},
+        {{"fail", "0"}, "request codes are 1 to 6"},
+        {{"fail", "one"}, "request codes are 1 to 6"},
+        {{"log", "all"}, "log takes nothing or \"clear\""},
+        {{"show", "all"}, "show takes no arguments"},
+        {{"presets", "k6"}, "presets takes no arguments"},
+        {{"--state"}, "--state needs a FILE"},
+    };
+    const std::string before = ReadFile(StatePath());
+    for (const Case& c : cases) {
+        const ProcessResult r = RunProgram("qrxsim", c.args);
+        EXPECT_EQ(r.exitStatus, 2) << c.message;
+        EXPECT_TRUE(Contains(r.err, std::string("qrxsim: ") + c.message)) << r.err;
+        EXPECT_EQ(Contains(r.err, "usage: qrxsim"), !Contains(c.message, "has no register"))
+            << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(ReadFile(StatePath()), before) << "a refused command changed the machine";
+}
+
+TEST(Qrxsim, DamagedStateFileIsNamedWithTheRemedyAndResetMendsIt) {
+    WriteFile(StatePath(), "format 1\npreset k6\nvendor AuthenticAMD\nfamily five\n");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"show"}, {"get", "CR0"}, {"log"}, {"fail", "1"}}) {
+        const ProcessResult r = RunProgram("qrxsim", args);
+        EXPECT_EQ(r.exitStatus, 1) << args[0];
+        EXPECT_TRUE(Contains(r.err, "\"" + StatePath() + "\" is damaged (line 4: family must be"))
+            << r.err;
+        EXPECT_TRUE(Contains(r.err, "run \"qrxsim reset\"")) << r.err;
+    }
+    EXPECT_EQ(ReadFile(StatePath()), "format 1\npreset k6\nvendor AuthenticAMD\nfamily five\n");
+    Sim({"reset", "k6-2"});
+    EXPECT_TRUE(Contains(Sim({"show"}), "Machine:     k6-2 "));
+}
+
+TEST(Qrxsim, MissingStateFileIsCreatedAsK63Plus) {
+    EXPECT_EQ(SimGet("C0000087"), "0000000000000001");
+    EXPECT_TRUE(Contains(ReadFile(StatePath()), "preset k6-3+\n"));
+}
+
+TEST(Qrxsim, ShowDecodesEveryFieldAnOwnerReads) {
+    Sim({"reset", "k6-2+"});
+    Sim({"set", "WHCR", "0000000001010000"});
+    Sim({"set", "EFER", "1A"});
+    Sim({"set", "EPMR", "FFF1"});
+    Sim({"set", "CR0", "C005003B"});
+    const std::string show = Sim({"show"});
+    for (const char* part :
+         {"Clock:       550 MHz (100 MHz bus x 5.5)", "L1 cache off (bit 30 = 1)",
+          "L2 cache off (bit 4 = 1)", "write ordering: No Write Ordering",
+          "data prefetch on (bit 1)", "write allocation on, limit 16 MB",
+          "15-16 MB range write-allocated (bit 16)", "multiplier 5.5x (code 011)",
+          "enabled at I/O FFF0 (multiplier port FFF8)", "stepping 4 (bits 7..4)",
+          "Log:         0 lines"})
+        EXPECT_TRUE(Contains(show, part)) << "missing \"" << part << "\" in\n" << show;
+}
