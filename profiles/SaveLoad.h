@@ -75,3 +75,24 @@ bool TextToMultiplier(const std::string& Text, uint8_t& Index);
 // ---------------------------------------------------------------------------------------------
 // Start-up registration (the log-on start entry), declared below by its own source file.
 // ---------------------------------------------------------------------------------------------
+
+#include "platform/LogonStart.h"
+
+// The per-user log-on start entry that runs the console program with the settings to apply.
+constexpr const char* AutoApplyEntryName = "Quorix";
+// The console program's file name, expected in the same directory as the running program.
+constexpr const char* ConsoleProgramName = "qrxclwin";
+
+// The command the entry runs for Settings: ProgramDirectory() + "qrxclwin", then the words of
+// BuildCommandLine(Settings) as its parameters.
+LogonCommand AutoApplyCommand(const SettingsTp& Settings);
+
+// Register: saves Settings as the profile "Startup_Settings" (result not used), then creates or
+// replaces the entry with AutoApplyCommand(Settings); the entry is replaced atomically, so a
+// failed write keeps the old one. Unregister: removes the entry (nothing to do when absent); the
+// profile stays. An entry that cannot be written or removed ends the operation with a
+// RegistryError "Failed to set data for 'Quorix'" whose Cause() names the file and the reason.
+void SetAutoApply(bool Register, const SettingsTp& Settings);
+
+// Whether the entry exists.
+bool AutoApplyRegistered();

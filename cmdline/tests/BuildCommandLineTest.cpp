@@ -145,12 +145,15 @@ void ExpectSameSupportedValues(const SettingsTp& got, const SettingsTp& want) {
         EXPECT_EQ(got.WA.WALimit, want.WA.WALimit);
         EXPECT_EQ(got.WA.WA1516MB, want.WA.WA1516MB);
     }
-    if (want.L1Supported)
+    if (want.L1Supported) {
         EXPECT_EQ(got.L1CacheEnabled, want.L1CacheEnabled);
-    if (want.L2Supported)
+    }
+    if (want.L2Supported) {
         EXPECT_EQ(got.L2CacheEnabled, want.L2CacheEnabled);
-    if (want.DataPrefetchSupported)
+    }
+    if (want.DataPrefetchSupported) {
         EXPECT_EQ(got.DataPrefetchEnabled, want.DataPrefetchEnabled);
+    }
     if (want.WC.WCSupported) {
         for (const auto& pair : {std::make_pair(&got.WC.MTRR0, &want.WC.MTRR0),
                                  std::make_pair(&got.WC.MTRR1, &want.WC.MTRR1)}) {
@@ -161,10 +164,12 @@ void ExpectSameSupportedValues(const SettingsTp& got, const SettingsTp& want) {
             EXPECT_TRUE(pair.first->Enabled);
         }
     }
-    if (want.CPU.MultiplierSupported)
+    if (want.CPU.MultiplierSupported) {
         EXPECT_EQ(got.CPU.Multiplier, want.CPU.Multiplier);
-    if (want.WriteOrderingSupported)
+    }
+    if (want.WriteOrderingSupported) {
         EXPECT_EQ(got.WriteOrderingType, want.WriteOrderingType);
+    }
 }
 
 class RoundTrip : public OnProcessor {};
