@@ -45,9 +45,12 @@ void SetMultiplier(uint8_t Index) {
     // Without the old value the restore would clear EPMR; better to change nothing.
     if (!ReadMsr(MsrEPMR, oldHigh, oldLow))
         return;
-    WriteMsr(MsrEPMR, 0, kEpmrOpen);
-    OutPort32(MultiplierPort,
-              (static_cast<uint32_t>(MultiplierToCode(Index)) << 5) | kMultiplierCommand);
+    // When the block could not be opened, FFF8h is not ours: on these boards a PCI device
+    // (an IDE bus master, for one) may decode it, so the command is not sent. EPMR still gets
+    // its old value back either way.
+    if (WriteMsr(MsrEPMR, 0, kEpmrOpen))
+        OutPort32(MultiplierPort,
+                  (static_cast<uint32_t>(MultiplierToCode(Index)) << 5) | kMultiplierCommand);
     WriteMsr(MsrEPMR, oldHigh, oldLow);
 }
 

@@ -84,6 +84,22 @@ TEST_F(MultiplierOnProcessor, FailedEpmrReadChangesNothing) {
     EXPECT_EQ(SimGet("C0000087"), psor);
 }
 
+TEST_F(MultiplierOnProcessor, FailedEpmrOpenSendsNoCommandToThePort) {
+    // With the block not opened, port FFF8h may belong to another device.
+    ASSERT_NO_FATAL_FAILURE(Reset("k6-2+"));
+    SimSetMsr(MsrEPMR, 0, 0x00001230);
+    const std::string psor = SimGet("C0000087");
+    Sim({"fail", "2"});
+    SetMultiplier(7);
+    EXPECT_EQ(SimRequests(), (std::vector<std::string>{"ReadMsr C0000086", "WriteMsr C0000086",
+                                                       "WriteMsr C0000086"}));
+    EXPECT_EQ(SimLog().back(), "WriteMsr C0000086 00000000 00001230 -> FAIL")
+        << "the old EPMR value is still offered back";
+    Sim({"fail"});
+    EXPECT_EQ(SimGet("PORT"), "00000000");
+    EXPECT_EQ(SimGet("C0000087"), psor);
+}
+
 TEST_F(MultiplierOnProcessor, GetterDecodesPsorBitsTwoToZero) {
     struct Case {
         uint32_t psorLow;
