@@ -273,6 +273,46 @@ TEST_F(Identify, HighestStandardLeafZeroInstallsOnlyL1AndReadsNothingBack) {
     EXPECT_EQ(SimRequests(), (std::vector<std::string>{"Cpuid 00000000", "Cpuid 00000001"}));
 }
 
+TEST_F(Identify, HighestLeafCountsOnlyForAmdAndOnlyItsLowSixteenBits) {
+    struct Case {
+        std::vector<std::string> reset;
+        bool amd, tsc;
+        std::vector<std::string> requests;
+    } cases[] = {
+        // Bits 31..16 of the answer are not part of the highest leaf.
+        {{"custom", "AuthenticAMD", "5", "9", "1", "65536", "0"},
+         true,
+         false,
+         {"Cpuid 00000000", "Cpuid 00000001"}},
+        // Another vendor skips the leaf test and still gets its L1 state read back; leaf 1 is
+        // asked whatever the highest leaf says.
+        {{"custom", "GenuineIntel", "6", "8", "3", "0", "1"},
+         false,
+         true,
+         {"Cpuid 00000000", "Cpuid 00000001", "ReadCr0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Describe(c.reset));
+        ASSERT_NO_FATAL_FAILURE(Reset(c.reset));
+        Sim({"set", "CR0", "C005003B"}); // L1 off
+        SettingsTp s;
+        IdentifyCPU(s);
+
+        EXPECT_EQ(s.CPU.VendorUnknown, !c.amd);
+        EXPECT_FALSE(s.CPU.IDValid);
+        EXPECT_EQ(s.CPU.Family, 0);
+        EXPECT_EQ(s.CPU.HasTSC, c.tsc);
+        EXPECT_EQ(s.CPU.Name, "Unknown CPU");
+        EXPECT_TRUE(s.L1Supported);
+        EXPECT_FALSE(s.WA.WASupported);
+        EXPECT_FALSE(s.WC.WCSupported);
+        EXPECT_FALSE(s.CPU.MultiplierSupported);
+        EXPECT_FALSE(s.L2Supported);
+        EXPECT_EQ(s.L1CacheEnabled, c.amd) << "read back only when identification went on";
+        EXPECT_EQ(SimRequests(), c.requests);
+    }
+}
+
 TEST_F(Identify, ReidentifyingReplacesEverythingOfTheOldRecord) {
     // The debug window identifies records that already held another profile's values.
     ASSERT_NO_FATAL_FAILURE(Reset("k6-3+"));
