@@ -28,6 +28,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -81,8 +83,12 @@ private:
 // The file that holds HKEY_CURRENT_USER.
 std::string RegistryFilePath();
 
-// A registry handle: the root key HKEY_CURRENT_USER and at most one open key. It keeps no file
-// open and no lock between calls, so any number of handles, in any processes, may be in use.
+struct RegistryKeyNode;
+struct RegistryUpdate;
+
+// A registry handle: the root key HKEY_CURRENT_USER and at most one open key. Outside an update
+// it keeps no file open and no lock between calls, so any number of handles, in any processes,
+// may be in use.
 class Registry {
 public:
     // A handle on RegistryFilePath(), or on another file (tests).
@@ -133,9 +139,28 @@ public:
     // False when the value is absent or the file could not be written.
     bool DeleteValue(const std::string& Name);
 
+    // An update makes everything this handle does until EndUpdate one transaction: it takes the
+    // exclusive lock and reads the file once, every call works on that copy (reads see the
+    // handle's own changes), and EndUpdate writes all changes at once and releases the lock. So a
+    // group of values is stored whole or not at all, and others never see half of it. A handle
+    // destroyed with its update still open (an error passing through) drops the changes.
+    // BeginUpdate throws FileUnusable for a file that cannot be parsed; when the lock cannot be
+    // had, the writes of the update fail as writes do. EndUpdate throws "Failed to set data for"
+    // the update's first value when the file cannot be written. While an update is open, no other
+    // handle of the same program may change the registry (it would wait for the lock forever; it
+    // gets a std::logic_error instead).
+    void BeginUpdate();
+    void EndUpdate();
+
 private:
     void WriteValue(const std::string& Name, const RegistryValue& Value);
+    // The registry as this handle sees it now: its update's copy, or the file read afresh.
+    RegistryKeyNode& Snapshot(std::unique_ptr<RegistryKeyNode>& holder);
+    // Applies a change: to the update's copy, or as one transaction on the file. False (with
+    // cause) when it cannot be written.
+    bool Change(const std::function<bool(RegistryKeyNode&)>& change, std::string& cause);
 
+    std::unique_ptr<RegistryUpdate> update_;
     std::string file_;
     bool open_ = false;
     std::vector<std::string> current_; // the open key's names from the root, as stored

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <pwd.h>
+#include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,9 +61,12 @@ bool ValidKeyName(const std::string& name) {
     return !name.empty() && name.find('\\') == std::string::npos && StorableName(name);
 }
 
-struct Key {
+} // namespace
+
+// One key: its values and its subkeys.
+struct RegistryKeyNode {
     std::vector<std::pair<std::string, RegistryValue>> values; // in creation order
-    std::map<std::string, std::unique_ptr<Key>, NameLess> subkeys;
+    std::map<std::string, std::unique_ptr<RegistryKeyNode>, NameLess> subkeys;
 
     RegistryValue* FindValue(const std::string& name) {
         for (auto& v : values)
@@ -92,16 +96,20 @@ struct Key {
         return false;
     }
 
-    Key& Child(const std::string& name, std::string& stored, bool& created) {
+    RegistryKeyNode& Child(const std::string& name, std::string& stored, bool& created) {
         auto it = subkeys.find(name);
         if (it == subkeys.end()) {
-            it = subkeys.emplace(name, std::make_unique<Key>()).first;
+            it = subkeys.emplace(name, std::make_unique<RegistryKeyNode>()).first;
             created = true;
         }
         stored = it->first;
         return *it->second;
     }
 };
+
+namespace {
+
+using Key = RegistryKeyNode;
 
 // The key at path (names matched without regard to case), or null; stored receives the names
 // as the file keeps them.
@@ -490,6 +498,10 @@ public:
             ::close(fd_);
     }
     int get() const { return fd_; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
     // Closes now and reports whether the close succeeded (a deferred write error shows here).
     bool Close() {
         const int fd = fd_;
@@ -617,15 +629,14 @@ bool ReplaceFile(const std::string& file, const std::string& text, std::string& 
     return true;
 }
 
-// One read-modify-write under the exclusive lock. change says whether it changed anything; only
-// then is the file rewritten. False (with cause) when the file could not be written; a file that
-// cannot be read or parsed throws and stays as it is.
-bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
-              std::string& cause) {
+// Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
+// file of its own: the registry file is replaced on every change, and a lock on a replaced file
+// would guard nothing.
+bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause) {
     if (!MakeDirectories(DirectoryOf(file), cause))
         return false;
     const std::string lockName = file + ".lock";
-    FileDescriptor lock(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock.get() < 0) {
         cause = "cannot open the lock file " + lockName + ": " + ErrorText(errno);
         return false;
@@ -635,6 +646,27 @@ bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
             cause = "cannot lock " + lockName + ": " + ErrorText(errno);
             return false;
         }
+    return true;
+}
+
+// The handle whose update holds this program's lock. flock locks conflict even within one
+// program, so another handle that wrote now would wait forever.
+const Registry* g_updating = nullptr;
+
+void CheckNoUpdateElsewhere(const Registry* self) {
+    if (g_updating && g_updating != self)
+        throw std::logic_error("the registry is changed through one handle while another handle "
+                               "of this program has an update open");
+}
+
+// One read-modify-write under the exclusive lock. change says whether it changed anything; only
+// then is the file rewritten. False (with cause) when the file could not be written; a file that
+// cannot be read or parsed throws and stays as it is.
+bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
+              std::string& cause) {
+    FileDescriptor lock;
+    if (!Lock(file, lock, cause))
+        return false;
     std::unique_ptr<Key> root = LoadFile(file);
     if (!change(*root))
         return true;
@@ -665,6 +697,16 @@ std::string JoinPath(const std::vector<std::string>& names) {
 }
 
 } // namespace
+
+// An open update: the lock, the copy it works on, and what the write at its end must report.
+struct RegistryUpdate {
+    FileDescriptor lock;
+    std::unique_ptr<Key> root; // null when the lock could not be had
+    std::string failure;       // why not
+    bool changed = false;
+    std::string firstValue; // the first value written, named when the final write fails
+    bool anyValue = false;
+};
 
 bool operator==(const RegistryValue& a, const RegistryValue& b) {
     return a.Type == b.Type && a.Data == b.Data;
@@ -708,6 +750,55 @@ Registry::Registry(std::string filePath) : file_(std::move(filePath)) {}
 
 Registry::~Registry() {
     CloseKey();
+    if (update_ && g_updating == this)
+        g_updating = nullptr;
+    // An update still open here was cut short by an error: its changes are dropped.
+}
+
+Key& Registry::Snapshot(std::unique_ptr<Key>& holder) {
+    if (update_ && update_->root)
+        return *update_->root;
+    holder = LoadFile(file_);
+    return *holder;
+}
+
+bool Registry::Change(const std::function<bool(Key&)>& change, std::string& cause) {
+    if (!update_) {
+        CheckNoUpdateElsewhere(this);
+        return Transact(file_, change, cause);
+    }
+    if (!update_->root) {
+        cause = update_->failure;
+        return false;
+    }
+    if (change(*update_->root))
+        update_->changed = true;
+    return true;
+}
+
+void Registry::BeginUpdate() {
+    CheckNoUpdateElsewhere(this);
+    if (update_)
+        throw std::logic_error("a registry update is already open on this handle");
+    auto update = std::make_unique<RegistryUpdate>();
+    if (Lock(file_, update->lock, update->failure))
+        update->root = LoadFile(file_);
+    update_ = std::move(update);
+    g_updating = this;
+}
+
+void Registry::EndUpdate() {
+    if (!update_)
+        return;
+    const std::unique_ptr<RegistryUpdate> update = std::move(update_); // unlocks on the way out
+    g_updating = nullptr;
+    std::string cause;
+    if (!update->root || !update->changed || ReplaceFile(file_, Format(*update->root), cause))
+        return;
+    if (update->anyValue)
+        throw ValueError(RegistryErrorKind::SetDataFailed, update->firstValue, cause);
+    throw RegistryError(RegistryErrorKind::FileUnusable,
+                        "The registry file " + file_ + " cannot be written: " + cause + ".");
 }
 
 namespace {
@@ -743,8 +834,8 @@ bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
     if (!ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names))
         return false;
     {
-        std::unique_ptr<Key> root = LoadFile(file_);
-        if (Find(*root, names, &stored)) {
+        std::unique_ptr<Key> holder;
+        if (Find(Snapshot(holder), names, &stored)) {
             current_ = stored;
             open_ = true;
             return true;
@@ -753,8 +844,7 @@ bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
     if (!CanCreate)
         return false;
     std::string cause;
-    if (!Transact(
-            file_, [&](Key& root) { return Create(root, names, stored); }, cause))
+    if (!Change([&](Key& root) { return Create(root, names, stored); }, cause))
         throw RegistryError(RegistryErrorKind::FileUnusable, "The registry key " + JoinPath(names) +
                                                                  " cannot be created: " + cause +
                                                                  ".");
@@ -776,8 +866,8 @@ bool Registry::KeyExists(const std::string& Path) {
     std::vector<std::string> names;
     if (!ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names))
         return false;
-    std::unique_ptr<Key> root = LoadFile(file_);
-    return Find(*root, names) != nullptr;
+    std::unique_ptr<Key> holder;
+    return Find(Snapshot(holder), names) != nullptr;
 }
 
 bool Registry::DeleteKey(const std::string& Path) {
@@ -787,8 +877,7 @@ bool Registry::DeleteKey(const std::string& Path) {
         return false;
     bool deleted = false;
     std::string cause;
-    const bool written = Transact(
-        file_,
+    const bool written = Change(
         [&](Key& root) {
             const std::vector<std::string> parentPath(names.begin(), names.end() - 1);
             if (Key* parent = Find(root, parentPath))
@@ -803,8 +892,8 @@ void Registry::GetKeyNames(std::vector<std::string>& Names) {
     Names.clear();
     if (!open_)
         return;
-    std::unique_ptr<Key> root = LoadFile(file_);
-    if (const Key* key = Find(*root, current_))
+    std::unique_ptr<Key> holder;
+    if (const Key* key = Find(Snapshot(holder), current_))
         for (const auto& sub : key->subkeys)
             Names.push_back(sub.first);
 }
@@ -813,8 +902,8 @@ void Registry::GetValueNames(std::vector<std::string>& Names) {
     Names.clear();
     if (!open_)
         return;
-    std::unique_ptr<Key> root = LoadFile(file_);
-    if (const Key* key = Find(*root, current_))
+    std::unique_ptr<Key> holder;
+    if (const Key* key = Find(Snapshot(holder), current_))
         for (const auto& v : key->values)
             Names.push_back(v.first);
 }
@@ -827,8 +916,8 @@ bool Registry::ValueExists(const std::string& Name) {
 bool Registry::GetValue(const std::string& Name, RegistryValue& Value) {
     if (!open_)
         return false;
-    std::unique_ptr<Key> root = LoadFile(file_);
-    Key* key = Find(*root, current_);
+    std::unique_ptr<Key> holder;
+    Key* key = Find(Snapshot(holder), current_);
     const RegistryValue* found = key ? key->FindValue(Name) : nullptr;
     if (!found)
         return false;
@@ -873,8 +962,7 @@ void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
                          "a value name cannot hold a line break or a NUL");
     bool gone = false;
     std::string cause;
-    const bool written = Transact(
-        file_,
+    const bool written = Change(
         [&](Key& root) {
             Key* key = Find(root, current_);
             gone = key == nullptr;
@@ -886,6 +974,10 @@ void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
                          "the key " + CurrentPath() + " no longer exists");
     if (!written)
         throw ValueError(RegistryErrorKind::SetDataFailed, Name, cause);
+    if (update_ && !update_->anyValue) {
+        update_->anyValue = true;
+        update_->firstValue = Name;
+    }
 }
 
 void Registry::WriteDWord(const std::string& Name, uint32_t Value) {
@@ -912,8 +1004,7 @@ bool Registry::DeleteValue(const std::string& Name) {
         return false;
     bool deleted = false;
     std::string cause;
-    const bool written = Transact(
-        file_,
+    const bool written = Change(
         [&](Key& root) {
             Key* key = Find(root, current_);
             deleted = key && key->DeleteValue(Name);

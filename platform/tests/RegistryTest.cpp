@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "common/tests/support/TestSupport.h"
@@ -564,4 +566,110 @@ TEST(Registry, ChangesReplaceTheFileWholeAndLeaveNoTemporaryFilesBehind) {
     EXPECT_TRUE(reg.OpenKey("\\K", true));
     ASSERT_EQ(stat(RegFile().c_str(), &st), 0);
     EXPECT_EQ(st.st_ino, after);
+}
+
+namespace {
+// Makes writes of regular files beyond `bytes` fail (EFBIG) while it lives; root is not exempt.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_;
+};
+} // namespace
+
+TEST(Registry, AWriteThatCannotBeCompletedKeepsTheOldFileWhole) {
+    WriteRegFile("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"Old\"=dword:00000001\n\n");
+    const std::string before = ReadFile(RegFile());
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey("\\K", false));
+    {
+        FileSizeLimit limit(before.size() + 20);
+        try {
+            reg.WriteString("Big", std::string(100, 'x'));
+            ADD_FAILURE();
+        } catch (const RegistryError& e) {
+            EXPECT_EQ(std::string(e.what()), "Failed to set data for 'Big'");
+            EXPECT_NE(e.Cause().find(RegFile()), std::string::npos) << e.Cause();
+        }
+        // In an update the failure shows at its end, naming the update's first value.
+        reg.BeginUpdate();
+        reg.WriteDWord("First", 1);
+        reg.WriteString("Big", std::string(100, 'x'));
+        try {
+            reg.EndUpdate();
+            ADD_FAILURE();
+        } catch (const RegistryError& e) {
+            EXPECT_EQ(std::string(e.what()), "Failed to set data for 'First'");
+        }
+    }
+    EXPECT_EQ(ReadFile(RegFile()), before);
+    EXPECT_EQ(FilesIn(ConfigDir()), (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
+    reg.WriteString("Big", "fits now");
+    EXPECT_EQ(reg.ReadString("Big"), "fits now");
+}
+
+TEST(Registry, AnUpdateIsWrittenWholeAtItsEndOrNotAtAll) {
+    Registry writer;
+    writer.BeginUpdate();
+    ASSERT_TRUE(writer.OpenKey("\\Group", true));
+    writer.WriteDWord("a", 1);
+    writer.WriteString("b", "two");
+    EXPECT_TRUE(writer.DeleteValue("a"));
+    writer.WriteDWord("a", 3);
+    // The handle sees its own changes; nobody else sees any of them yet.
+    EXPECT_EQ(writer.ReadDWord("a"), 3u);
+    EXPECT_TRUE(writer.KeyExists("\\Group"));
+    Registry reader;
+    EXPECT_FALSE(reader.KeyExists("\\Group"));
+    // Another handle of the same program must not write now: it would wait for the lock forever.
+    EXPECT_THROW(reader.OpenKey("\\Other", true), std::logic_error);
+    EXPECT_THROW(reader.BeginUpdate(), std::logic_error);
+    writer.EndUpdate();
+    EXPECT_EQ(ReadFile(RegFile()),
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Group]\n\"b\"=\"two\"\n\"a\"=dword:00000003\n\n");
+
+    // An error passing through drops the update's changes and frees the lock.
+    try {
+        Registry cut;
+        cut.BeginUpdate();
+        ASSERT_TRUE(cut.OpenKey("\\Group", false));
+        cut.WriteDWord("a", 4);
+        cut.ReadDWord("b"); // a text: throws
+        ADD_FAILURE();
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(std::string(e.what()), "Invalid data type for 'b'");
+    }
+    ASSERT_TRUE(reader.OpenKey("\\Group", false));
+    EXPECT_EQ(reader.ReadDWord("a"), 3u);
+    reader.WriteDWord("a", 5); // the lock is free again
+
+    // An update that changes nothing writes nothing.
+    struct stat st;
+    ASSERT_EQ(stat(RegFile().c_str(), &st), 0);
+    const ino_t inode = st.st_ino;
+    writer.BeginUpdate();
+    ASSERT_TRUE(writer.OpenKey("\\Group", true));
+    writer.WriteDWord("a", 5);
+    writer.EndUpdate();
+    ASSERT_EQ(stat(RegFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, inode);
+
+    // A damaged file: the update does not even begin.
+    WriteRegFile("REGEDIT4\n\"v\"=dword:1\n");
+    try {
+        writer.BeginUpdate();
+        ADD_FAILURE();
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(e.Kind(), RegistryErrorKind::FileUnusable);
+        EXPECT_NE(std::string(e.what()).find("line 2:"), std::string::npos) << e.what();
+    }
 }
