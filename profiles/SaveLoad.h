@@ -33,7 +33,8 @@ constexpr const char* DebugProfile1Name = "Debug1";
 bool LoadProfile(const std::string& Name, SettingsTp& Settings);
 
 // Writes the values of the supported features in their fixed order into the profile's key,
-// creating it; values not written this time keep their old contents. Messages:
+// creating it; values not written this time keep their old contents. The profile is stored whole
+// or not at all: a save that ends with an error has written none of its values. Messages:
 // "Empty profile name.(Load profile)", "Invalid profile name.".
 bool SaveProfile(const std::string& Name, const SettingsTp& Settings);
 

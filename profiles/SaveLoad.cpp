@@ -1,0 +1,279 @@
+// SaveLoad, the profile store: settings records as registry keys, the version marker, and the
+// word forms of memory types, write-ordering modes and multipliers.
+#include "profiles/SaveLoad.h"
+
+#include "common/Messages.h"
+#include "platform/Registry.h"
+
+namespace {
+
+const char* const EmptyNameMessage = "Empty profile name.(Load profile)";
+const char* const InvalidNameMessage = "Invalid profile name.";
+
+const char* const MemoryTypeWords[] = {"NoEffect", "Uncached", "WriteCombined"};
+const char* const WriteOrderingWords[] = {"GEWBED", "SEWBED", "EWBEStrong"};
+const char* const UnknownWord = "unknown";
+
+// A backslash separates key names, so a name holding one would address a nested key: the
+// profile would list under its first part and could not be deleted by its own name.
+bool NestedName(const std::string& name) {
+    return name.find('\\') != std::string::npos;
+}
+
+std::string ProfilePath(const std::string& name) {
+    return std::string(ProfilesKeyPath) + "\\" + name;
+}
+
+template <typename Code, size_t N>
+std::string CodeToWord(Code code, const char* const (&words)[N]) {
+    const auto index = static_cast<size_t>(code);
+    return index < N ? words[index] : UnknownWord;
+}
+
+template <typename Code, size_t N>
+bool WordToCode(const std::string& text, Code& code, const char* const (&words)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (text == words[i]) {
+            code = static_cast<Code>(i);
+            return true;
+        }
+    return false;
+}
+
+// The profile's values, read into a working copy of the caller's record. An absent value leaves
+// its field alone; allWell is cleared by a missing companion value or a word that does not
+// convert, and the later values are still read.
+class ProfileReader {
+public:
+    ProfileReader(Registry& reg, SettingsTp& work) : reg_(reg), work_(work) {}
+
+    bool Read() {
+        ReadWriteAllocation();
+        ReadRange("MTRR0", work_.WC.MTRR0);
+        ReadRange("MTRR1", work_.WC.MTRR1);
+        ReadBoolIfPresent("L1CacheEnabled", work_.L1CacheEnabled);
+        ReadBoolIfPresent("L2CacheEnabled", work_.L2CacheEnabled);
+        ReadBoolIfPresent("DataPrefetchEnabled", work_.DataPrefetchEnabled);
+        if (reg_.ValueExists("WriteOrderingType") &&
+            !TextToWriteOrdering(reg_.ReadString("WriteOrderingType"), work_.WriteOrderingType))
+            allWell_ = false;
+        if (reg_.ValueExists("Multiplier") &&
+            !TextToMultiplier(reg_.ReadString("Multiplier"), work_.CPU.Multiplier))
+            allWell_ = false;
+        return allWell_;
+    }
+
+private:
+    void ReadBoolIfPresent(const std::string& name, bool& field) {
+        if (reg_.ValueExists(name))
+            field = reg_.ReadBool(name);
+    }
+
+    // A value that must be there because the one governing it says so.
+    bool Required(const std::string& name) {
+        if (reg_.ValueExists(name))
+            return true;
+        allWell_ = false;
+        return false;
+    }
+
+    void ReadWriteAllocation() {
+        if (!reg_.ValueExists("WAEnabled"))
+            return;
+        WATp& wa = work_.WA;
+        if (!reg_.ReadBool("WAEnabled")) {
+            wa.WAEnabled = false; // limit and 15-16 MB stay as they are
+            return;
+        }
+        wa.WAEnabled = true;
+        if (Required("WALimit"))
+            wa.WALimit = static_cast<int32_t>(reg_.ReadDWord("WALimit"));
+        if (Required("WA1516MB"))
+            wa.WA1516MB = reg_.ReadBool("WA1516MB");
+    }
+
+    void ReadRange(const std::string& prefix, MTRRTp& range) {
+        if (!reg_.ValueExists(prefix + "Enabled"))
+            return;
+        if (!reg_.ReadBool(prefix + "Enabled")) {
+            range.Enabled = false; // the rest of the range stays as it is
+            return;
+        }
+        range.Enabled = true;
+        if (Required(prefix + "Start"))
+            range.Start = reg_.ReadDWord(prefix + "Start");
+        if (Required(prefix + "Size") &&
+            !SizeFromName(reg_.ReadString(prefix + "Size"), range.Size))
+            allWell_ = false;
+        range.SizeBytes = SizeToBytes(range.Size);
+        if (Required(prefix + "MemoryType") &&
+            !TextToMemoryType(reg_.ReadString(prefix + "MemoryType"), range.MemoryType))
+            allWell_ = false;
+    }
+
+    Registry& reg_;
+    SettingsTp& work_;
+    bool allWell_ = true;
+};
+
+void WriteRange(Registry& reg, const std::string& prefix, const MTRRTp& range) {
+    reg.WriteBool(prefix + "Enabled", range.Enabled);
+    if (!range.Enabled)
+        return;
+    reg.WriteDWord(prefix + "Start", range.Start);
+    reg.WriteString(prefix + "Size", SizeToName(range.Size));
+    reg.WriteString(prefix + "MemoryType", MemoryTypeToText(range.MemoryType));
+}
+
+} // namespace
+
+bool LoadProfile(const std::string& Name, SettingsTp& Settings) {
+    SettingsTp work = Settings;
+    if (Name.empty()) {
+        ShowError(EmptyNameMessage);
+        return false;
+    }
+    if (NestedName(Name)) {
+        ShowError(InvalidNameMessage);
+        return false;
+    }
+    // One update: every value is read from the same state of the registry, so a save by another
+    // program at the same moment is seen whole or not at all.
+    Registry reg;
+    reg.BeginUpdate();
+    reg.OpenKey(ProfilesKeyPath, true);
+    // The profile is addressed by its absolute path, so that no failure to open the profiles key
+    // could make the name resolve anywhere else.
+    if (!reg.KeyExists(ProfilePath(Name)) || !reg.OpenKey(ProfilePath(Name), false)) {
+        reg.EndUpdate();
+        ShowError("Key " + Name + " does not exist.");
+        return false;
+    }
+    const bool allWell = ProfileReader(reg, work).Read();
+    reg.CloseKey();
+    reg.EndUpdate();
+    if (allWell)
+        Settings = work;
+    return allWell;
+}
+
+bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
+    if (Name.empty()) {
+        ShowError(EmptyNameMessage);
+        return false;
+    }
+    if (NestedName(Name)) {
+        ShowError(InvalidNameMessage);
+        return false;
+    }
+    // One update: the profile is stored whole or not at all, so a save cut short never leaves a
+    // profile that fails to load (a range enabled without its size, say).
+    Registry reg;
+    reg.BeginUpdate();
+    // A name the registry cannot hold as a key name (a line break) creates nothing either.
+    if (!reg.OpenKey(ProfilePath(Name), true)) {
+        ShowError(InvalidNameMessage);
+        return false;
+    }
+    const SettingsTp& s = Settings;
+    if (s.WA.WASupported) {
+        reg.WriteBool("WAEnabled", s.WA.WAEnabled);
+        if (s.WA.WAEnabled) {
+            reg.WriteDWord("WALimit", static_cast<uint32_t>(s.WA.WALimit));
+            reg.WriteBool("WA1516MB", s.WA.WA1516MB);
+        }
+    }
+    if (s.WC.WCSupported) {
+        WriteRange(reg, "MTRR0", s.WC.MTRR0);
+        WriteRange(reg, "MTRR1", s.WC.MTRR1);
+    }
+    if (s.L1Supported)
+        reg.WriteBool("L1CacheEnabled", s.L1CacheEnabled);
+    if (s.L2Supported)
+        reg.WriteBool("L2CacheEnabled", s.L2CacheEnabled);
+    if (s.DataPrefetchSupported)
+        reg.WriteBool("DataPrefetchEnabled", s.DataPrefetchEnabled);
+    if (s.WriteOrderingSupported)
+        reg.WriteString("WriteOrderingType", WriteOrderingToText(s.WriteOrderingType));
+    if (s.CPU.MultiplierSupported)
+        reg.WriteString("Multiplier", MultiplierToText(s.CPU.Multiplier));
+    reg.CloseKey();
+    reg.EndUpdate();
+    return true;
+}
+
+bool DeleteProfile(const std::string& Name) {
+    // An empty name would address the profiles key itself, and deleting it would take every
+    // profile with it.
+    if (Name.empty() || NestedName(Name)) {
+        ShowError(InvalidNameMessage);
+        return false;
+    }
+    Registry reg;
+    reg.OpenKey(ProfilesKeyPath, true);
+    const std::string path = ProfilePath(Name);
+    if (!reg.KeyExists(path))
+        return true;
+    // Another program may have deleted it in between; what counts is that it is gone.
+    if (reg.DeleteKey(path) || !reg.KeyExists(path))
+        return true;
+    ShowError("Error deleting profile: " + Name);
+    return false;
+}
+
+bool ProfileExists(const std::string& Name) {
+    Registry reg;
+    reg.OpenKey(ProfilesKeyPath, true);
+    return !Name.empty() && !NestedName(Name) && reg.KeyExists(ProfilePath(Name));
+}
+
+void GetProfileNames(std::vector<std::string>& Names) {
+    Names.clear();
+    Registry reg;
+    if (reg.OpenKey(ProfilesKeyPath, true))
+        reg.GetKeyNames(Names);
+}
+
+std::string ReadStoredVersion() {
+    std::string version;
+    Registry reg;
+    if (reg.OpenKey(ProgramKeyPath, false) && reg.ValueExists(VersionValueName))
+        version = reg.ReadString(VersionValueName);
+    return version;
+}
+
+bool StoredVersionMissing() {
+    Registry reg;
+    return !reg.OpenKey(ProgramKeyPath, false) || !reg.ValueExists(VersionValueName);
+}
+
+void WriteStoredVersion() {
+    Registry reg;
+    reg.OpenKey(ProgramKeyPath, true);
+    reg.WriteString(VersionValueName, StoredVersionText);
+}
+
+std::string MemoryTypeToText(MemoryTypeTp MemoryType) {
+    return CodeToWord(MemoryType, MemoryTypeWords);
+}
+
+bool TextToMemoryType(const std::string& Text, MemoryTypeTp& MemoryType) {
+    return WordToCode(Text, MemoryType, MemoryTypeWords);
+}
+
+std::string WriteOrderingToText(WriteOrderingTp WriteOrdering) {
+    return CodeToWord(WriteOrdering, WriteOrderingWords);
+}
+
+bool TextToWriteOrdering(const std::string& Text, WriteOrderingTp& WriteOrdering) {
+    return WordToCode(Text, WriteOrdering, WriteOrderingWords);
+}
+
+bool TextToMultiplier(const std::string& Text, uint8_t& Index) {
+    for (int i = 0; i < MultiplierCount; ++i)
+        if (Text == MultiplierToText(static_cast<uint8_t>(i))) {
+            Index = static_cast<uint8_t>(i);
+            return true;
+        }
+    return false;
+}
