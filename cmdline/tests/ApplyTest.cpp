@@ -276,6 +276,13 @@ TEST_F(ApplyPass, AMissingProfileIsReportedOnceUpperCasedAndNothingIsWritten) {
     EXPECT_FALSE(ProfileExists("NoSuch")) << "looking a profile up creates none";
 }
 
+TEST_F(ApplyPass, AnEmptyProfileNameIsOneMissingProfile) {
+    SetParameterList({"/L", ""});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{"Error loading profile. Profile: "});
+    EXPECT_EQ(SimWrites(), std::vector<std::string>{});
+}
+
 TEST_F(ApplyPass, AProfileThatDoesNotLoadIsReportedAndNothingIsWritten) {
     ASSERT_TRUE(SaveProfile("Broken", IdentifiedWith([](SettingsTp&) {})));
     const std::string file = TestDir() + "/config/quorix/registry.reg";
