@@ -85,14 +85,22 @@ void Register(std::ostringstream& out, const char* name, uint32_t index, const S
         out << Indent << f << "\n";
 }
 
-std::vector<std::string> EferFields(uint64_t v) {
+std::vector<std::string> EferFields(const SimMachine& m, uint64_t v) {
     const uint32_t low = static_cast<uint32_t>(v);
-    return {"L2 cache " + OnOff(!(low & EferL2Disable)) +
-                " (bit 4 = " + std::to_string((low >> 4) & 1u) + ")",
-            "write ordering: " + WriteOrdering(low >> 2) + " (bits 3..2 = " +
-                std::to_string((low >> 3) & 1u) + std::to_string((low >> 2) & 1u) + ")",
-            "data prefetch " + OnOff(low & 2u) + " (bit 1)",
-            "system-call extension " + OnOff(low & 1u) + " (bit 0)"};
+    std::vector<std::string> fields = {"L2 cache " + OnOff(!(low & EferL2Disable)) +
+                                           " (bit 4 = " + std::to_string((low >> 4) & 1u) + ")",
+                                       "write ordering: " + WriteOrdering(low >> 2) +
+                                           " (bits 3..2 = " + std::to_string((low >> 3) & 1u) +
+                                           std::to_string((low >> 2) & 1u) + ")",
+                                       "data prefetch " + OnOff(low & 2u) + " (bit 1)",
+                                       "system-call extension " + OnOff(low & 1u) + " (bit 0)"};
+    // The bits are stored on every core, but only the K6-III and K6-III+/2+ have an L2 on the
+    // die, and only the CXT core acts on write ordering and prefetch.
+    if (!IsCxtCore(m.id))
+        fields.push_back("(this core acts on none of bits 4..1; they are only stored)");
+    else if (m.id.model == 8)
+        fields.push_back("(no L2 cache on the die: bit 4 is only stored)");
+    return fields;
 }
 
 std::vector<std::string> WhcrFields(const SimMachine& m, uint64_t v) {
@@ -167,7 +175,7 @@ std::string DescribeMachine(const SimMachine& m) {
         << " (bit 30 = " << ((m.cr0 >> 30) & 1u) << ")\n";
     uint64_t v = 0;
     GetMsr(m, MsrEfer, v);
-    Register(out, "EFER", MsrEfer, m, EferFields(v));
+    Register(out, "EFER", MsrEfer, m, EferFields(m, v));
     v = 0;
     GetMsr(m, MsrWhcr, v);
     Register(out, "WHCR", MsrWhcr, m, WhcrFields(m, v));

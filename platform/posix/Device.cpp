@@ -45,15 +45,6 @@ DeviceHandle NextHandle() {
     return last;
 }
 
-bool Find(DeviceHandle handle, OpenModule& module) {
-    std::lock_guard<std::mutex> guard(TableMutex());
-    const auto it = Table().find(handle);
-    if (it == Table().end())
-        return false;
-    module = it->second;
-    return true;
-}
-
 template <typename Fn> Fn Symbol(void* library, const char* name) {
     return reinterpret_cast<Fn>(dlsym(library, name));
 }
@@ -98,22 +89,22 @@ DeviceHandle OpenDevice(const std::string& deviceName, uint32_t flags) {
 
 bool DeviceControl(DeviceHandle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                    uint32_t outSize, uint32_t* bytesReturned) {
-    OpenModule module;
-    if (!Find(handle, module))
+    // Held across the call, so a close from another thread cannot unload the module under it.
+    std::lock_guard<std::mutex> guard(TableMutex());
+    const auto it = Table().find(handle);
+    if (it == Table().end())
         return false;
+    const OpenModule& module = it->second;
     return module.control(module.context, code, in, inSize, out, outSize, bytesReturned) != 0;
 }
 
 bool CloseDevice(DeviceHandle handle) {
-    OpenModule module;
-    {
-        std::lock_guard<std::mutex> guard(TableMutex());
-        const auto it = Table().find(handle);
-        if (it == Table().end())
-            return false;
-        module = it->second;
-        Table().erase(it);
-    }
+    std::lock_guard<std::mutex> guard(TableMutex());
+    const auto it = Table().find(handle);
+    if (it == Table().end())
+        return false;
+    const OpenModule module = it->second;
+    Table().erase(it);
     const bool closed = module.close(module.context) != 0;
     dlclose(module.library);
     return closed;
