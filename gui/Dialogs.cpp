@@ -31,19 +31,22 @@ QMessageBox::Icon QtIcon(BoxIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-void RealMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
+} // namespace
+
+void ShowQtMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
     QMessageBox box(QtIcon(icon), QString::fromStdString(caption), DisplayText(text),
                     QMessageBox::Ok, DialogParent().data());
     box.exec();
 }
 
-bool RealConfirm(const std::string& caption, const std::string& text) {
+bool ShowQtConfirm(const std::string& caption, const std::string& text) {
     QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), DisplayText(text),
                     QMessageBox::Ok | QMessageBox::Cancel, DialogParent().data());
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
 }
 
+namespace {
 void RealBeep() {
     QApplication::beep();
 }
@@ -66,13 +69,13 @@ void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon
     if (CurrentMessageBox())
         CurrentMessageBox()(caption, text, icon);
     else
-        RealMessageBox(caption, text, icon);
+        ShowQtMessageBox(caption, text, icon);
 }
 
 bool ConfirmBox(const std::string& text) {
     if (CurrentConfirm())
         return CurrentConfirm()("Confirm", text);
-    return RealConfirm("Confirm", text);
+    return ShowQtConfirm("Confirm", text);
 }
 
 void Beep() {

@@ -30,5 +30,9 @@ MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
 ConfirmFunction SetConfirmFunction(ConfirmFunction function);
 BeepFunction SetBeepFunction(BeepFunction function);
 
+// The real Qt boxes, for a replacement that wraps them. They need a QApplication.
+void ShowQtMessageBox(const std::string& caption, const std::string& text, BoxIcon icon);
+bool ShowQtConfirm(const std::string& caption, const std::string& text);
+
 // The window that modal boxes are centred on; none when null.
 void SetDialogParent(QWidget* parent);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/Tweak.h"
+#include "gui/ContextHelp.h"
 
 class QCheckBox;
 class QComboBox;
@@ -20,9 +21,6 @@ class QRadioButton;
 class QSlider;
 class QTabWidget;
 class TSpinButton;
-
-// The name of the dynamic property that holds a control's help context number (1000..1029).
-constexpr const char* HelpContextProperty = "HelpContext";
 
 class TForm1 : public QWidget {
     Q_OBJECT

@@ -1,0 +1,91 @@
+// GuiFont: fitting the font to a fixed layout, and centring windows.
+#include "gui/GuiFont.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
+#include <QWidget>
+
+namespace {
+constexpr int DesignPixelSize = 11;
+constexpr int SmallestPixelSize = 8;
+
+// Mnemonic ampersands take no room.
+QString VisibleText(QString text) {
+    return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+}
+
+bool Fits(QWidget* w) {
+    const QFontMetrics metrics(w->font());
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        if (label->wordWrap())
+            return true;
+        const QSize hint = label->sizeHint();
+        return hint.width() <= label->width() && metrics.height() <= label->height();
+    }
+    if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
+        const QSize hint = w->sizeHint();
+        return hint.width() <= w->width() && metrics.height() <= w->height();
+    }
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        // The text with a little room on either side, inside the button's frame.
+        const int frame = 2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+        return metrics.horizontalAdvance(VisibleText(button->text())) + frame <= w->width() &&
+               metrics.height() + 4 <= w->height();
+    }
+    if (auto* box = qobject_cast<QGroupBox*>(w))
+        return metrics.horizontalAdvance(box->title()) + 16 <= w->width();
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        const int arrow = w->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, w);
+        for (int i = 0; i < combo->count(); ++i)
+            if (metrics.horizontalAdvance(combo->itemText(i)) + arrow + 8 > w->width())
+                return false;
+        return metrics.height() + 2 <= w->height();
+    }
+    return true;
+}
+} // namespace
+
+QFont FormFont() {
+    QFont font = QApplication::font();
+    font.setPixelSize(DesignPixelSize);
+    return font;
+}
+
+QStringList ClippedControls(QWidget* root) {
+    QStringList clipped;
+    const QList<QWidget*> children = root->findChildren<QWidget*>();
+    for (QWidget* w : children)
+        if (!w->objectName().isEmpty() && !Fits(w))
+            clipped << w->objectName();
+    return clipped;
+}
+
+int FitFontToControls(QWidget* root) {
+    QFont font = root->font();
+    int size = font.pixelSize() > 0 ? font.pixelSize() : DesignPixelSize;
+    while (true) {
+        font.setPixelSize(size);
+        root->setFont(font);
+        if (size <= SmallestPixelSize || ClippedControls(root).isEmpty())
+            return size;
+        --size;
+    }
+}
+
+void CenterOnScreen(QWidget* window) {
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}

@@ -1,0 +1,149 @@
+// Unit2: the save-profile dialog.
+#include "gui/Unit2.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gui/Application.h"
+#include "gui/Dialogs.h"
+#include "gui/GuiFont.h"
+#include "profiles/SaveLoad.h"
+
+namespace {
+// The character a key press types, as the dialog's key handlers see it; 0 for keys that type
+// nothing (arrows, function keys).
+char TypedCharacter(const QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Backspace:
+        return 8;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    if (text.size() == 1 && text.at(0).unicode() < 128)
+        return static_cast<char>(text.at(0).unicode());
+    return 0;
+}
+} // namespace
+
+TSaveProfileDialog::TSaveProfileDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("SaveProfileDialog"));
+    setWindowTitle(QStringLiteral("Vantrel - Save Profile"));
+    setModal(true);
+    setFont(FormFont());
+    setFixedSize(210, 107);
+
+    Label1 = new QLabel(QStringLiteral("Please enter a name for this profile"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(24, 8, 180, 16);
+    SaveEdit = new QComboBox(this);
+    SaveEdit->setObjectName(QStringLiteral("SaveEdit"));
+    SaveEdit->setEditable(true);
+    SaveEdit->setInsertPolicy(QComboBox::NoInsert);
+    SaveEdit->setGeometry(24, 36, 161, 21);
+    OK = new QPushButton(QStringLiteral("OK"), this);
+    OK->setObjectName(QStringLiteral("OK"));
+    OK->setGeometry(16, 76, 75, 25);
+    OK->setAutoDefault(false);
+    Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    Cancel->setObjectName(QStringLiteral("Cancel"));
+    Cancel->setGeometry(108, 76, 75, 25);
+    Cancel->setAutoDefault(false);
+    FitFontToControls(this);
+
+    // Key preview: the dialog sees every key before the control that has the focus.
+    for (QObject* control :
+         {static_cast<QObject*>(SaveEdit), static_cast<QObject*>(SaveEdit->lineEdit()),
+          static_cast<QObject*>(OK), static_cast<QObject*>(Cancel), static_cast<QObject*>(this)})
+        control->installEventFilter(this);
+
+    connect(OK, &QPushButton::clicked, this, [this] { RunHandler([this] { OKClick(OK); }); });
+    connect(Cancel, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { CancelClick(Cancel); }); });
+
+    RunHandler([this] { FormCreate(this); });
+    SaveEdit->setFocus();
+    CenterOnScreen(this);
+}
+
+void TSaveProfileDialog::FormCreate(QObject*) {
+    std::vector<std::string> names;
+    GetProfileNames(names);
+    QStringList items;
+    for (const std::string& name : names)
+        items << QString::fromStdString(name);
+    std::stable_sort(items.begin(), items.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    SaveEdit->clear();
+    SaveEdit->addItems(items);
+    SaveEdit->setCurrentIndex(-1);
+    SaveEdit->setEditText(QString());
+}
+
+void TSaveProfileDialog::OKClick(QObject*) {
+    const std::string name = SaveEdit->currentText().toStdString();
+    if (name.empty()) {
+        Beep();
+        return;
+    }
+    if (ProfileExists(name) && !ConfirmBox("Profile " + name + " already exists. Overwrite?"))
+        return;
+    SaveProfile(name, ProfileSettings);
+    if (name == StartupProfileName)
+        SetAutoApply(true, ProfileSettings);
+    accept();
+}
+
+void TSaveProfileDialog::CancelClick(QObject*) {
+    reject();
+}
+
+void TSaveProfileDialog::SaveEditKeyPress(QObject*, char& Key) {
+    if (Key == 13) {
+        Key = 0;
+        OKClick(SaveEdit);
+    } else if (Key == ' ' || Key == '\\') {
+        Key = 0;
+        Beep();
+    }
+}
+
+void TSaveProfileDialog::FormKeyPress(QObject*, char& Key) {
+    if (Key == 27) {
+        Key = 0;
+        CancelClick(this);
+    }
+}
+
+bool TSaveProfileDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    // The combo box passes its keys on to its edit; handle each key once, where it arrives.
+    if (watched == SaveEdit && SaveEdit->lineEdit())
+        return QDialog::eventFilter(watched, event);
+    char key = TypedCharacter(static_cast<QKeyEvent*>(event));
+    if (key == 0)
+        return QDialog::eventFilter(watched, event);
+    bool swallowed = false;
+    RunHandler([&] {
+        FormKeyPress(watched, key);
+        if (key != 0 && watched == SaveEdit->lineEdit())
+            SaveEditKeyPress(SaveEdit, key);
+        swallowed = key == 0;
+    });
+    return swallowed || QDialog::eventFilter(watched, event);
+}

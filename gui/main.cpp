@@ -1,0 +1,187 @@
+// qrx: the GUI program block. It opens the driver, lets the command line act, and only when the
+// command line asks for the window builds the forms and runs the message loop. This is the
+// composition root: it picks the real message boxes and the help file for everything else.
+#include <QCloseEvent>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "cmdline/commandline.h"
+#include "common/Messages.h"
+#include "driver/wintweak.h"
+#include "gui/Application.h"
+#include "gui/ContextHelp.h"
+#include "gui/DebugFormUnit.h"
+#include "gui/Dialogs.h"
+#include "gui/Unit1.h"
+#include "gui/Unit2.h"
+
+namespace {
+int applicationArgc = 1;
+char applicationName[] = "qrx";
+char* applicationArgv[] = {applicationName, nullptr};
+std::unique_ptr<TApplication> application;
+
+// A box needs a display. The application object is made on the first box or for the window,
+// so the silent path ("/Q") also runs where no display exists.
+bool DisplayAvailable() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+bool EnsureApplication() {
+    if (!application) {
+        if (!DisplayAvailable())
+            return false;
+        application = std::make_unique<TApplication>(applicationArgc, applicationArgv);
+        SetApplicationTitle(ApplicationTitle());
+    }
+    return true;
+}
+
+// Without a display a message would be lost; standard error keeps it for the log of whatever
+// started the program.
+std::string OneLine(std::string text) {
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.replace(at, 2, " ");
+    return text;
+}
+
+void ShowBoxOrWriteLine(const std::string& caption, const std::string& text, BoxIcon icon) {
+    if (EnsureApplication())
+        ShowQtMessageBox(caption, text, icon);
+    else
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), OneLine(text).c_str());
+}
+
+// QRX_DIALOG_LOG names a file ("-" for standard output) that receives every box, one line each,
+// instead of showing it; confirmations are answered Cancel. It lets scripts and the integration
+// tests drive the program without anybody closing boxes.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
+
+const char* IconName(BoxIcon icon) {
+    switch (icon) {
+    case BoxIcon::Error:
+        return "error";
+    case BoxIcon::Information:
+        return "information";
+    case BoxIcon::Question:
+        return "question";
+    }
+    return "none";
+}
+
+void LogLine(const std::string& line) {
+    const std::string target = std::getenv("QRX_DIALOG_LOG");
+    if (target == "-") {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    } else {
+        std::ofstream(target, std::ios::app) << line << '\n';
+    }
+}
+
+void InstallBoxes() {
+    const char* log = std::getenv("QRX_DIALOG_LOG");
+    if (log && *log) {
+        SetMessageBoxFunction(
+            [](const std::string& caption, const std::string& text, BoxIcon icon) {
+                LogLine("Box\t" + caption + "\t" + IconName(icon) + "\t" + Escaped(text));
+            });
+        SetConfirmFunction([](const std::string& caption, const std::string& text) {
+            LogLine("Confirm\t" + caption + "\tquestion\t" + Escaped(text));
+            return false;
+        });
+        SetBeepFunction([] { LogLine("Beep"); });
+    } else {
+        SetMessageBoxFunction(ShowBoxOrWriteLine);
+    }
+}
+
+// Every path that ends without the window: an error shown means nothing was done as asked.
+int StatusWithoutWindow() {
+    return ErrorCount() > 0 ? 1 : 0;
+}
+
+// Closing the main window ends the message loop, whatever other windows are open.
+class MainWindowCloser : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close && event->isAccepted())
+            QCoreApplication::quit();
+        return QObject::eventFilter(watched, event);
+    }
+};
+} // namespace
+
+int main(int argc, char** argv) {
+    SetApplicationTitle("Quorix");
+    InstallBoxes();
+
+    try {
+        if (!LoadDriver()) {
+            ShowError("Unable to load VXD.");
+            return StatusWithoutWindow();
+        }
+        SetParameterList(argc, argv);
+        if (!ProcessCommandLine())
+            return StatusWithoutWindow();
+    } catch (const std::exception& error) {
+        ShowMessageBox("Application Error", ApplicationErrorText(error), BoxIcon::Error);
+        return 1;
+    }
+
+    if (!EnsureApplication()) {
+        std::fprintf(stderr, "qrx: no display to open the window on (DISPLAY is not set). "
+                             "Use /Q to apply settings without the window.\n");
+        return 1;
+    }
+    SetApplicationTitle("Quorix");
+    SetHelpFile(DefaultHelpFile());
+
+    int status = 0;
+    {
+        TForm1 form1;
+        SetDialogParent(&form1);
+        if (form1.Terminated) {
+            // A newer version's registry data: nothing more is created or written.
+            status = StatusWithoutWindow();
+        } else {
+            TSaveProfileDialog saveProfileDialog;
+            // The main window owns it; it stays hidden, as every debug window does until opened.
+            new TDebugForm(&form1);
+            MainWindowCloser closer;
+            form1.installEventFilter(&closer);
+            form1.show();
+            if (std::getenv("QRX_DIALOG_LOG") && *std::getenv("QRX_DIALOG_LOG"))
+                LogLine("Window\t" + form1.windowTitle().toStdString());
+            application->exec();
+        }
+        SetDialogParent(nullptr);
+    }
+    application.reset();
+    return status;
+}

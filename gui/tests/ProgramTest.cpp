@@ -1,0 +1,178 @@
+// The program block of qrx, run as the built program with the module beside it: the silent
+// paths and their exit statuses, the early exits, and the window path. Every box is written to
+// standard output (QRX_DIALOG_LOG=-) instead of waiting for a user.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "common/tests/support/TestSupport.h"
+#include "driver/wintweak.h"
+#include "engine/Tweak.h"
+#include "profiles/SaveLoad.h"
+
+namespace {
+const std::vector<std::string> BoxLog = {"QRX_DIALOG_LOG=-"};
+
+std::string ErrorBox(const std::string& message) {
+    return "Box\tError\terror\tQuorix:\\r\\n" + message + "\n";
+}
+
+SettingsTp ReadProcessor() {
+    SettingsTp s;
+    EXPECT_TRUE(LoadDriver());
+    IdentifyCPU(s);
+    UnloadDriver();
+    return s;
+}
+
+class Program : public testing::Test {
+protected:
+    void SetUp() override { ResetSimulator("k6-3+"); }
+};
+
+TEST_F(Program, SilentApplyEndsWithoutWindowAndStatusZero) {
+    const ProcessResult r = RunProgram("qrx", {"/Q", "/WA", "64", "1"}, BoxLog);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const SettingsTp s = ReadProcessor();
+    EXPECT_TRUE(s.WA.WAEnabled);
+    EXPECT_EQ(s.WA.WALimit, 64);
+    EXPECT_TRUE(s.WA.WA1516MB);
+}
+
+TEST_F(Program, SilentPathAppliesAStoredProfile) {
+    SettingsTp s = ReadProcessor();
+    s.L2CacheEnabled = false;
+    s.DataPrefetchEnabled = !s.DataPrefetchEnabled;
+    ASSERT_TRUE(SaveProfile("Quiet", s));
+    const ProcessResult r = RunProgram("qrx", {"/L", "quiet", "/Q"}, BoxLog);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const SettingsTp now = ReadProcessor();
+    EXPECT_FALSE(now.L2CacheEnabled);
+    EXPECT_EQ(now.DataPrefetchEnabled, s.DataPrefetchEnabled);
+}
+
+// Every path that ends without the window exits 1 after an error box, 0 otherwise.
+TEST_F(Program, EndingWithoutWindowExitsOneExactlyWhenAnErrorWasShown) {
+    struct Case {
+        const char* preset;
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    };
+    const Case cases[] = {
+        {"k6-3+", {"/Q"}, "", 0},
+        {"k6-3+", {"/Q", "/DEBUG"}, "", 0},
+        {"k6-3+", {"/bogus"}, ErrorBox("Unknown command: /bogus"), 1},
+        {"k6-3+", {"/L1"}, ErrorBox("/L1: 0 or 1 expected."), 1},
+        {"k6-3+", {"/L", "Missing", "/Q"}, ErrorBox("Error loading profile. Profile: MISSING"), 1},
+        {"k6", {"/WA", "600", "0", "/Q"}, ErrorBox("WA limit is maximum 508MB."), 1},
+        // The engine refuses a misaligned range while applying.
+        {"k6-3+",
+         {"/MTRR0", "100000", "4MB", "W", "/Q"},
+         ErrorBox("The base address of MTRR0 must be range-size aligned."),
+         1},
+    };
+    for (const Case& c : cases) {
+        ResetSimulator(c.preset);
+        const ProcessResult r = RunProgram("qrx", c.args, BoxLog);
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(r.exitStatus, c.status) << c.args[0] << " " << r.err;
+    }
+}
+
+TEST_F(Program, RefusedParameterTouchesNeitherProcessorNorRegistry) {
+    ClearSimulatorLog();
+    const ProcessResult r = RunProgram("qrx", {"/WA", "64"}, BoxLog);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, ErrorBox("/WA: value for WA 15-16MB expected."));
+    EXPECT_EQ(SimulatorLog(), std::vector<std::string>());
+    EXPECT_TRUE(StoredVersionMissing());
+}
+
+TEST_F(Program, WithoutTheModuleOneBoxAndNothingElse) {
+    // A copy of the program in a folder without qrxvxd.vxd.
+    const std::string folder = TestDir() + "/alone";
+    const std::string copy =
+        "mkdir -p '" + folder + "' && cp '" + OutputDir() + "qrx' '" + folder + "/'";
+    ASSERT_EQ(std::system(copy.c_str()), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"/Q", "/WA", "64", "1"}}) {
+        ClearSimulatorLog();
+        const ProcessResult r = RunProgram(folder + "/qrx", args, BoxLog);
+        EXPECT_EQ(r.out, ErrorBox("Unable to load VXD."));
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(SimulatorLog(), std::vector<std::string>());
+    }
+}
+
+TEST_F(Program, RegistryErrorBeforeTheLoopShowsApplicationErrorAndExitsOne) {
+    WriteRegistryFile("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\Typed]\n"
+                      "\"WAEnabled\"=\"yes\"\n");
+    ClearSimulatorLog();
+    const ProcessResult r = RunProgram("qrx", {"/L", "Typed", "/Q"}, BoxLog);
+    EXPECT_EQ(r.exitStatus, 1);
+    ASSERT_EQ(r.out.rfind("Box\tApplication Error\terror\t", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("WAEnabled"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    for (const std::string& line : SimulatorLog())
+        EXPECT_EQ(line.rfind("WriteMsr", 0), std::string::npos) << line;
+}
+
+TEST_F(Program, NewerStoredVersionEndsWithoutWindowAndExitsOne) {
+    WriteRegistryFile("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n\"Version\"=\"0.9\"\n");
+    const ProcessResult r = RunProgram("qrx", {}, BoxLog);
+    EXPECT_EQ(r.out, ErrorBox("Found registry information of newer version of QRX. Exiting."));
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(ReadStoredVersion(), "0.9");
+}
+
+// Starts qrx, reads its box log until the main window is shown, then ends it. Returns the log
+// up to and including the window line ("" when the program ended without showing it).
+std::string RunUntilWindow(const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe(out) != 0)
+        return "";
+    const std::string path = OutputDir() + "qrx";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        setenv("QRX_DIALOG_LOG", "-", 1);
+        std::vector<char*> argv{const_cast<char*>(path.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string log;
+    char c;
+    while (read(out[0], &c, 1) == 1) {
+        log += c;
+        if (c == '\n' && log.find("Window\t") != std::string::npos)
+            break;
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out[0]);
+    return log.find("Window\t") == std::string::npos ? "" : log;
+}
+
+TEST_F(Program, WithoutParametersOrWithSettingsButNoQTheWindowOpens) {
+    EXPECT_EQ(RunUntilWindow({}), "Window\tQuorix\n");
+    EXPECT_EQ(ReadStoredVersion(), "0.81");
+    EXPECT_EQ(RunUntilWindow({"/DEBUG"}), "Window\tQuorix\n");
+    EXPECT_EQ(RunUntilWindow({"/L1", "0"}), "Window\tQuorix\n");
+    EXPECT_FALSE(ReadProcessor().L1CacheEnabled) << "applied before the window opened";
+}
+} // namespace
