@@ -1,31 +1,452 @@
-// Unit1Controls: the handlers of the main window's feature controls and their validation.
-// Placeholder definitions so the program links; the editing handlers replace them.
+// Unit1Controls: the handlers of the main window's feature controls. Each writes the control's
+// new state into CurrentSettings at once and shows the feature's controls again from the record;
+// the three edit fields validate their text when the user leaves them or presses Enter.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QSlider>
+#include <QValidator>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "common/General.h"
+#include "common/Messages.h"
+#include "gui/Application.h"
+#include "gui/DebugFormUnit.h"
+#include "gui/Dialogs.h"
+#include "gui/SpinButton.h"
 #include "gui/Unit1.h"
 
-#include "gui/DebugFormUnit.h"
+namespace {
+constexpr char KeyBackspace = 8;
+constexpr char KeyEnter = 13;
+constexpr char KeyEscape = 27;
 
-void TForm1::ConnectEditingHandlers() {}
+// What the editing handlers keep per window (in TForm1::EditingState).
+struct EditingStateTp {
+    // Set while an exit handler runs. Its message box runs a nested message loop and it may put
+    // the focus back into its field; a focus change caused meanwhile must not start another
+    // validation, or two invalid fields would hand the focus and the message back and forth.
+    bool InExitHandler = false;
+};
 
-int32_t TForm1::WALimitFromText(const std::string&) {
+class ExitScope {
+public:
+    explicit ExitScope(EditingStateTp& state) : state(state), outer(state.InExitHandler) {
+        state.InExitHandler = true;
+    }
+    ~ExitScope() { state.InExitHandler = outer; }
+    ExitScope(const ExitScope&) = delete;
+    ExitScope& operator=(const ExitScope&) = delete;
+
+private:
+    EditingStateTp& state;
+    bool outer;
+};
+
+EditingStateTp& StateOf(const std::shared_ptr<void>& editingState) {
+    return *static_cast<EditingStateTp*>(editingState.get());
+}
+
+// Turns letters into capitals as they are typed or pasted, so the range starts read as the
+// upper-case hexadecimal the window shows. Any text is acceptable: the exit handler judges it.
+class UpperCaseValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+// The character a key event types, as an edit's key handler sees it; 0 for keys that type
+// nothing (arrows, Delete, function keys) and for Tab, which moves the focus instead.
+char TypedCharacter(const QKeyEvent& event) {
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyEnter;
+    case Qt::Key_Escape:
+        return KeyEscape;
+    case Qt::Key_Backspace:
+        return KeyBackspace;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return 0;
+    default:
+        break;
+    }
+    const QString text = event.text();
+    if (text.isEmpty())
+        return 0;
+    const QByteArray bytes = text.toUtf8();
+    // A character outside ASCII stands for itself by its first byte, which is no digit, so
+    // the limit field refuses it and the range fields let it through to their validation.
+    return bytes.isEmpty() || bytes.at(0) == 0 ? 0 : bytes.at(0);
+}
+
+// Reasons for losing the focus that do not mean the user left the field: another window (a
+// message box, another program) became active, or a context menu opened over the field.
+bool LeavesField(const QFocusEvent& event) {
+    switch (event.reason()) {
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+    case Qt::MenuBarFocusReason:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Routes the key and focus events of the three edit fields and the clicks on the Write
+// Combining box to the window's handlers. It holds the editing state only weakly: while the
+// window is being destroyed the state is already gone, and a focus change then calls nothing.
+class EditEventFilter : public QObject {
+public:
+    EditEventFilter(TForm1* form, std::weak_ptr<void> state)
+        : QObject(form), form(form), state(std::move(state)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const std::shared_ptr<void> alive = state.lock();
+        if (!alive)
+            return false;
+        if (watched == form->WCBox)
+            return FilterBoxClick(*event);
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            return FilterKey(watched, static_cast<QKeyEvent&>(*event));
+        case QEvent::FocusOut:
+            if (LeavesField(static_cast<QFocusEvent&>(*event)) && !StateOf(alive).InExitHandler)
+                RunHandler([&] {
+                    if (watched == form->WAEdit)
+                        form->WAEditExit(watched);
+                    else
+                        form->WCEditExit(watched);
+                });
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool FilterKey(QObject* watched, const QKeyEvent& event) {
+        const char typed = TypedCharacter(event);
+        if (typed == 0)
+            return false;
+        char key = typed;
+        RunHandler([&] {
+            if (watched == form->WAEdit)
+                form->WAEditKeyPress(watched, key);
+            else
+                form->WCEditKeyPress(watched, key);
+        });
+        // A handler swallows a key by setting it to 0.
+        return key == 0;
+    }
+
+    // A click on the box itself, not on one of its controls.
+    bool FilterBoxClick(const QEvent& event) {
+        if (event.type() != QEvent::MouseButtonRelease)
+            return false;
+        const auto& mouse = static_cast<const QMouseEvent&>(event);
+        const QPoint at = mouse.position().toPoint();
+        if (mouse.button() == Qt::LeftButton && form->WCBox->rect().contains(at) &&
+            form->WCBox->childAt(at) == nullptr)
+            RunHandler([&] { form->EnableWCCheckClick(form->WCBox); });
+        return false;
+    }
+
+    TForm1* form;
+    std::weak_ptr<void> state;
+};
+
+// The write-allocation limit as a multiple of 4 MB between 0 and the processor's maximum.
+int32_t CapLimit(int32_t limit, int32_t maximum) {
+    return limit > maximum ? maximum : limit;
+}
+} // namespace
+
+void TForm1::ConnectEditingHandlers() {
+    auto state = std::make_shared<EditingStateTp>();
+    EditingState = state;
+    auto* filter = new EditEventFilter(this, std::weak_ptr<void>(EditingState));
+    for (QObject* watched : {static_cast<QObject*>(WAEdit), static_cast<QObject*>(WC0Edit),
+                             static_cast<QObject*>(WC1Edit), static_cast<QObject*>(WCBox)})
+        watched->installEventFilter(filter);
+
+    WAEdit->setMaxLength(4);
+    for (QLineEdit* edit : {WC0Edit, WC1Edit}) {
+        edit->setMaxLength(8);
+        edit->setValidator(new UpperCaseValidator(edit));
+    }
+
+    // Check boxes and radio buttons raise their handler on every change of their state, from
+    // the user or from the display methods; radio buttons only when they become checked.
+    const auto onToggle = [this](QAbstractButton* button, void (TForm1::*handler)(QObject*)) {
+        connect(button, &QAbstractButton::toggled, this,
+                [this, button, handler] { RunHandler([&] { (this->*handler)(button); }); });
+    };
+    onToggle(EnableWACheck, &TForm1::EnableWACheckClick);
+    onToggle(WA1516MBCheck, &TForm1::WA1516MBCheckClick);
+    onToggle(EnableWC0Check, &TForm1::EnableWCCheckClick);
+    onToggle(EnableWC1Check, &TForm1::EnableWCCheckClick);
+    onToggle(L1CacheEnableCheck, &TForm1::L1CacheClick);
+    onToggle(L2CacheEnableCheck, &TForm1::L2CacheClick);
+    onToggle(DataPrefetchCheck, &TForm1::DataPrefetchCheckClick);
+    const auto onChecked = [this](QRadioButton* radio, void (TForm1::*handler)(QObject*)) {
+        connect(radio, &QRadioButton::toggled, this, [this, radio, handler](bool checked) {
+            if (checked)
+                RunHandler([&] { (this->*handler)(radio); });
+        });
+    };
+    onChecked(GEWBEDRadio, &TForm1::GEWBEDRadioClick);
+    onChecked(SEWBEDRadio, &TForm1::SEWBEDRadioClick);
+    onChecked(EWBEStrongRadio, &TForm1::EWBEStrongRadioClick);
+
+    // The slider raises its handler on every position change; the lists only on the user's
+    // choice, so showing the record in them raises nothing.
+    connect(MultiplierTrackBar, &QSlider::valueChanged, this,
+            [this] { RunHandler([this] { MultiplierTrackBarChange(MultiplierTrackBar); }); });
+    for (QComboBox* combo : {WC0SizeCombo, WC1SizeCombo})
+        connect(combo, &QComboBox::activated, this,
+                [this, combo] { RunHandler([&] { WCSizeComboChange(combo); }); });
+    for (QComboBox* combo : {WC0TypeCombo, WC1TypeCombo})
+        connect(combo, &QComboBox::activated, this,
+                [this, combo] { RunHandler([&] { WCTypeComboChange(combo); }); });
+
+    connect(WASpinButton, &TSpinButton::UpClick, this,
+            [this] { RunHandler([this] { WASpinButtonUpClick(WASpinButton); }); });
+    connect(WASpinButton, &TSpinButton::DownClick, this,
+            [this] { RunHandler([this] { WASpinButtonDownClick(WASpinButton); }); });
+}
+
+void TForm1::DebugButtonClick(QObject*) {
+    auto* form = new TDebugForm(this);
+    form->show();
+}
+
+// --- Check boxes, lists, slider and radio buttons ---
+
+void TForm1::EnableWACheckClick(QObject*) {
+    MarkModified();
+    WATp& wa = CurrentSettings.WA;
+    wa.WAEnabled = EnableWACheck->isChecked();
+    if (!wa.WAEnabled) {
+        wa.WALimit = 0;
+        wa.WA1516MB = false;
+    }
+    ShowWriteAllocation();
+}
+
+void TForm1::WA1516MBCheckClick(QObject*) {
+    MarkModified();
+    CurrentSettings.WA.WA1516MB = WA1516MBCheck->isChecked();
+    ShowWriteAllocation();
+}
+
+void TForm1::EnableWCCheckClick(QObject* Sender) {
+    MarkModified();
+    // A click on the box itself only marks the settings as edited.
+    MTRRTp* range = nullptr;
+    QCheckBox* check = nullptr;
+    if (Sender == EnableWC0Check) {
+        range = &CurrentSettings.WC.MTRR0;
+        check = EnableWC0Check;
+    } else if (Sender == EnableWC1Check) {
+        range = &CurrentSettings.WC.MTRR1;
+        check = EnableWC1Check;
+    }
+    if (range) {
+        range->Enabled = check->isChecked();
+        if (!range->Enabled) {
+            range->Start = 0;
+            range->SizeBytes = SizeToBytes(SizeTp::_128kB);
+            range->Size = SizeTp::_128kB;
+            range->MemoryType = MemoryTypeTp::NoEffect;
+        }
+    }
+    ShowWriteCombining();
+}
+
+void TForm1::WCSizeComboChange(QObject* Sender) {
+    MarkModified();
+    MTRRTp* range = Sender == WC0SizeCombo   ? &CurrentSettings.WC.MTRR0
+                    : Sender == WC1SizeCombo ? &CurrentSettings.WC.MTRR1
+                                             : nullptr;
+    const int index = range ? static_cast<QComboBox*>(Sender)->currentIndex() : -1;
+    if (index >= 0 && index < SizeCount) {
+        range->Size = static_cast<SizeTp>(index);
+        range->SizeBytes = SizeToBytes(range->Size);
+    }
+    ShowWriteCombining();
+}
+
+void TForm1::WCTypeComboChange(QObject* Sender) {
+    MarkModified();
+    MTRRTp* range = Sender == WC0TypeCombo   ? &CurrentSettings.WC.MTRR0
+                    : Sender == WC1TypeCombo ? &CurrentSettings.WC.MTRR1
+                                             : nullptr;
+    const int index = range ? static_cast<QComboBox*>(Sender)->currentIndex() : -1;
+    if (index >= 0 && index <= static_cast<int>(MemoryTypeTp::WriteCombined))
+        range->MemoryType = static_cast<MemoryTypeTp>(index);
+    ShowWriteCombining();
+}
+
+void TForm1::MultiplierTrackBarChange(QObject*) {
+    MarkModified();
+    CurrentSettings.CPU.Multiplier = static_cast<uint8_t>(MultiplierTrackBar->value());
+    ShowMultiplier();
+}
+
+void TForm1::L1CacheClick(QObject*) {
+    MarkModified();
+    CurrentSettings.L1CacheEnabled = L1CacheEnableCheck->isChecked();
+    ShowL1Cache();
+}
+
+void TForm1::L2CacheClick(QObject*) {
+    MarkModified();
+    CurrentSettings.L2CacheEnabled = L2CacheEnableCheck->isChecked();
+    ShowL2Cache();
+}
+
+void TForm1::GEWBEDRadioClick(QObject*) {
+    MarkModified();
+    CurrentSettings.WriteOrderingType = WriteOrderingTp::GEWBED;
+    ShowWriteOrdering();
+}
+
+void TForm1::SEWBEDRadioClick(QObject*) {
+    MarkModified();
+    CurrentSettings.WriteOrderingType = WriteOrderingTp::SEWBED;
+    ShowWriteOrdering();
+}
+
+void TForm1::EWBEStrongRadioClick(QObject*) {
+    MarkModified();
+    CurrentSettings.WriteOrderingType = WriteOrderingTp::EWBEStrong;
+    ShowWriteOrdering();
+}
+
+void TForm1::DataPrefetchCheckClick(QObject*) {
+    MarkModified();
+    CurrentSettings.DataPrefetchEnabled = DataPrefetchCheck->isChecked();
+    ShowDataPrefetch();
+}
+
+// --- Write-allocation limit ---
+
+int32_t TForm1::WALimitFromText(const std::string& Text) {
+    // Only an optional sign and decimal digits, nothing around them, within 32 bits.
+    size_t digits = Text.size();
+    size_t first = 0;
+    if (!Text.empty() && (Text[0] == '-' || Text[0] == '+'))
+        first = 1;
+    bool wellFormed = first < digits;
+    for (size_t i = first; i < digits && wellFormed; ++i)
+        wellFormed = Text[i] >= '0' && Text[i] <= '9';
+    if (wellFormed) {
+        errno = 0;
+        const long long value = std::strtoll(Text.c_str(), nullptr, 10);
+        if (errno == 0 && value >= INT32_MIN && value <= INT32_MAX)
+            return static_cast<int32_t>(value);
+    }
+    ShowError("Error while converting WALimit.");
     return 0;
 }
 
-void TForm1::DebugButtonClick(QObject*) {}
-void TForm1::EnableWACheckClick(QObject*) {}
-void TForm1::WA1516MBCheckClick(QObject*) {}
-void TForm1::EnableWCCheckClick(QObject*) {}
-void TForm1::WCSizeComboChange(QObject*) {}
-void TForm1::WCTypeComboChange(QObject*) {}
-void TForm1::MultiplierTrackBarChange(QObject*) {}
-void TForm1::L1CacheClick(QObject*) {}
-void TForm1::L2CacheClick(QObject*) {}
-void TForm1::GEWBEDRadioClick(QObject*) {}
-void TForm1::SEWBEDRadioClick(QObject*) {}
-void TForm1::EWBEStrongRadioClick(QObject*) {}
-void TForm1::DataPrefetchCheckClick(QObject*) {}
-void TForm1::WAEditKeyPress(QObject*, char&) {}
-void TForm1::WAEditExit(QObject*) {}
-void TForm1::WASpinButtonUpClick(QObject*) {}
-void TForm1::WASpinButtonDownClick(QObject*) {}
-void TForm1::WCEditKeyPress(QObject*, char&) {}
-void TForm1::WCEditExit(QObject*) {}
+void TForm1::WAEditKeyPress(QObject*, char& Key) {
+    if (Key == KeyEnter) {
+        Key = 0;
+        if (!WAEdit->isModified())
+            Beep();
+        WAEditExit(WAEdit);
+        WASpinButton->setFocus(Qt::OtherFocusReason);
+        MarkModified();
+    } else if (Key == KeyEscape) {
+        Key = 0;
+        ShowWriteAllocation();
+    } else if (!(Key >= '0' && Key <= '9') && Key != KeyBackspace) {
+        Key = 0;
+        Beep();
+    }
+}
+
+void TForm1::WAEditExit(QObject*) {
+    const std::shared_ptr<void> state = EditingState;
+    ExitScope scope(StateOf(state));
+    WATp& wa = CurrentSettings.WA;
+    const std::string text = WAEdit->text().toStdString();
+    if (!text.empty()) {
+        // Clearing the two low bits rounds down to whole 4-MB units (and a negative pasted
+        // number further down, which the floor below then turns into 0).
+        const int32_t limit = WALimitFromText(text);
+        wa.WALimit = static_cast<int32_t>(static_cast<uint32_t>(limit) & ~3u);
+    }
+    // A negative limit would be written into the register as a huge field; no limit is below 0.
+    if (wa.WALimit < 0)
+        wa.WALimit = 0;
+    wa.WALimit = CapLimit(wa.WALimit, wa.WAMaxLimit);
+    ShowWriteAllocation();
+}
+
+void TForm1::WASpinButtonUpClick(QObject*) {
+    WATp& wa = CurrentSettings.WA;
+    const int64_t up = static_cast<int64_t>(wa.WALimit) + 4;
+    const int32_t stepped = up > INT32_MAX ? INT32_MAX : static_cast<int32_t>(up);
+    wa.WALimit =
+        CapLimit(static_cast<int32_t>(static_cast<uint32_t>(stepped) & ~3u), wa.WAMaxLimit);
+    ShowWriteAllocation();
+}
+
+void TForm1::WASpinButtonDownClick(QObject*) {
+    WATp& wa = CurrentSettings.WA;
+    if (wa.WALimit > 4)
+        wa.WALimit = static_cast<int32_t>(static_cast<uint32_t>(wa.WALimit - 4) & ~3u);
+    else
+        wa.WALimit = 0;
+    ShowWriteAllocation();
+}
+
+// --- Range starts ---
+
+void TForm1::WCEditKeyPress(QObject* Sender, char& Key) {
+    if (Key == KeyEnter) {
+        Key = 0;
+        auto* edit = qobject_cast<QLineEdit*>(Sender);
+        if (edit && !edit->isModified())
+            Beep();
+        WCEditExit(Sender);
+        MarkModified();
+    } else if (Key == KeyEscape) {
+        Key = 0;
+        ShowWriteCombining();
+    }
+}
+
+void TForm1::WCEditExit(QObject* Sender) {
+    QLineEdit* edit = Sender == WC0Edit ? WC0Edit : Sender == WC1Edit ? WC1Edit : nullptr;
+    if (!edit)
+        return;
+    const std::shared_ptr<void> state = EditingState;
+    ExitScope scope(StateOf(state));
+    const std::string text = edit->text().toStdString();
+    int32_t error = 0;
+    const uint32_t start = HexToInt(text, error);
+    if (error != 0) {
+        ShowError(text + " is not a valid hexadecimal number.");
+        edit->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    (edit == WC0Edit ? CurrentSettings.WC.MTRR0 : CurrentSettings.WC.MTRR1).Start = start;
+    ShowWriteCombining();
+}
