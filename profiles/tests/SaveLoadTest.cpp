@@ -368,6 +368,8 @@ TEST_F(ProfileStore, AValueOfTheWrongTypeEndsTheLoadWithTheRegistryErrorAndChang
         }
         EXPECT_EQ(loaded, Sentinel()) << c.values;
     }
+    // The load's registry handle was let go on the way out: the next operation is not blocked.
+    EXPECT_TRUE(SaveProfile("Typed", EveryFeature()));
     // The same goes for the version marker.
     WriteRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n\"Version\"=dword:51\n");
     EXPECT_FALSE(StoredVersionMissing());
