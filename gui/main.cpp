@@ -119,7 +119,9 @@ void InstallBoxes() {
 }
 
 // Every path that ends without the window: an error shown means nothing was done as asked.
+// The driver handle is released as the end of the process would release it.
 int StatusWithoutWindow() {
+    UnloadDriver();
     return ErrorCount() > 0 ? 1 : 0;
 }
 
@@ -151,6 +153,7 @@ int main(int argc, char** argv) {
             return StatusWithoutWindow();
     } catch (const std::exception& error) {
         ShowMessageBox("Application Error", ApplicationErrorText(error), BoxIcon::Error);
+        UnloadDriver();
         return 1;
     }
 

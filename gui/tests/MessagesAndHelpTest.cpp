@@ -127,6 +127,7 @@ protected:
         ASSERT_TRUE(LoadDriver());
         SetHelpFile(OutputDir() + "qrx.hlp");
     }
+    void TearDown() override { UnloadDriver(); }
 
     static QWidget* VisiblePopup() {
         for (QWidget* w : QApplication::topLevelWidgets())
