@@ -7,19 +7,19 @@ if(QRX_BUILD_TESTS)
   include(GoogleTest)
 endif()
 
-# qrx_add_tests(NAME SOURCES src... LIBS lib... [ENV VAR=VALUE...])
+# qrx_add_tests(NAME SOURCES src... LIBS lib...)
 function(qrx_add_tests name)
   if(NOT QRX_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} qrx_testmain GTest::gtest GTest::gmock)
+  # GUI tests render offscreen: the test main sets QT_QPA_PLATFORM itself.
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${QRX_OUTPUT_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;${ARG_ENV}"
-               TIMEOUT 120)
+    PROPERTIES TIMEOUT 120)
 endfunction()
 
 # qrx_add_fuzzer(NAME SOURCES src... LIBS lib... [SECONDS n])

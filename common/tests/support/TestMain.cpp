@@ -120,6 +120,8 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (g_testDir + "/config").c_str(), 1);
     setenv("XDG_STATE_HOME", (g_testDir + "/state").c_str(), 1);
     setenv("QRX_SIM_STATE", (g_testDir + "/simulated-cpu").c_str(), 1);
+    // GUI tests never need a display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     RemoveTree(g_testDir);
