@@ -169,7 +169,7 @@ private:
     std::weak_ptr<void> state;
 };
 
-// The write-allocation limit as a multiple of 4 MB between 0 and the processor's maximum.
+// A limit above the processor's maximum becomes the maximum, without a message.
 int32_t CapLimit(int32_t limit, int32_t maximum) {
     return limit > maximum ? maximum : limit;
 }
