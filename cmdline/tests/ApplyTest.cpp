@@ -167,6 +167,38 @@ TEST_F(ApplyPass, ALimitAboveTheMaximumIsRefusedAndNothingIsWritten) {
     }
 }
 
+// The apply pass repeats the value conversions as its own safety net; on a list that skipped
+// validation each one must stop the pass with its own message, quoting raw or normalised text.
+TEST_F(ApplyPass, ItsOwnConversionChecksStopAnUnvalidatedListWithTheirMessage) {
+    const struct {
+        std::vector<std::string> parameters;
+        std::string message;
+    } cases[] = {
+        {{"/WA", "6a", "0"}, "6a is not a valid value."},
+        {{"/wa", "99999999999", "1"}, "99999999999 is not a valid value."},
+        {{"/WA", "-4", "0"}, "-4 is not a valid value."},
+        {{"/WA"}, " is not a valid value."},
+        {{"/MTRR0", "e000000g", "4MB", "W"}, "Internal error. This is not a hex value: E000000G"},
+        {{"/mtrr1", "0", "3mb", "w"}, "Internal error. This is not a valid WC size: 3MB"},
+        {{"/MTRR1", "0", "_4mb", "W"}, "Internal error. This is not a valid WC size: _4MB"},
+        {{"/MTRR0", "0"}, "Internal error. This is not a valid WC size: "},
+        {{"/L1", "1", "bogus"}, "Internal error parsing the command line. Last parameter: BOGUS"},
+        {{std::string(100, 'z')},
+         "Internal error parsing the command line. Last parameter: " + std::string(80, 'Z')},
+    };
+    SettingsTp base;
+    IdentifyCPU(base);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Joined(c.parameters));
+        ClearRecordedMessages();
+        SettingsTp working = base;
+        bool showWindow = true;
+        SetParameterList(c.parameters);
+        EXPECT_FALSE(ApplyParametersToRecord(working, showWindow));
+        EXPECT_EQ(RecordedErrors(), std::vector<std::string>{c.message});
+    }
+}
+
 TEST_F(ApplyPass, ALimitOfZeroPassesOnAProcessorWithoutWriteAllocation) {
     Reset("intel");
     SetParameterList({"/WA", "0", "1", "/L1", "0"});
