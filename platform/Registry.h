@@ -124,11 +124,12 @@ public:
     bool ValueExists(const std::string& Name);
     // The value's type and bytes; false when it is absent.
     bool GetValue(const std::string& Name, RegistryValue& Value);
-    // REG_DWORD of exactly 4 bytes.
+    // REG_DWORD of exactly 4 bytes. Data of more than 4 bytes fails to be read (GetDataFailed)
+    // whatever its type; 4 bytes or fewer of another type are InvalidDataType.
     uint32_t ReadDWord(const std::string& Name);
     // A REG_DWORD; any value other than 0 is true.
     bool ReadBool(const std::string& Name);
-    // REG_SZ or REG_EXPAND_SZ, up to the first NUL ("" for no data).
+    // REG_SZ or REG_EXPAND_SZ, up to the first NUL; a value of size 0 is "" whatever its type.
     std::string ReadString(const std::string& Name);
     void WriteDWord(const std::string& Name, uint32_t Value);
     // 1 for true, 0 for false, as a REG_DWORD.

@@ -929,6 +929,13 @@ uint32_t Registry::ReadDWord(const std::string& Name) {
     RegistryValue value;
     if (!GetValue(Name, value))
         throw ValueError(RegistryErrorKind::GetDataFailed, Name, "the value does not exist");
+    // The data is fetched into an integer's four bytes before its type is looked at, so data
+    // that does not fit is a failed read whatever its type; data that fits but is no REG_DWORD
+    // is the wrong type.
+    if (value.Data.size() > 4)
+        throw ValueError(RegistryErrorKind::GetDataFailed, Name,
+                         "the value holds " + std::to_string(value.Data.size()) +
+                             " bytes, more than the 4 of an integer");
     if (value.Type != RegistryValueType::DWord)
         throw ValueError(RegistryErrorKind::InvalidDataType, Name);
     if (value.Data.size() != 4)
@@ -949,6 +956,9 @@ std::string Registry::ReadString(const std::string& Name) {
     RegistryValue value;
     if (!GetValue(Name, value))
         throw ValueError(RegistryErrorKind::GetDataFailed, Name, "the value does not exist");
+    // A value without data is the empty text whatever its type: there is nothing to misread.
+    if (value.Data.empty())
+        return std::string();
     if (value.Type != RegistryValueType::String && value.Type != RegistryValueType::ExpandString)
         throw ValueError(RegistryErrorKind::InvalidDataType, Name);
     return value.Data.substr(0, value.Data.find('\0'));

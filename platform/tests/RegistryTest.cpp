@@ -338,6 +338,10 @@ TEST(Registry, TypedReadsCheckTypeAndSizeAndNameTheValue) {
                  "\"Short\"=hex(4):01,02\n"
                  "\"Long\"=hex(4):01,02,03,04,05,06,07,08\n"
                  "\"Binary\"=hex:01,00,00,00\n"
+                 "\"FitsNot\"=\"abcd\"\n"
+                 "\"LongBinary\"=hex:01,00,00,00,00\n"
+                 "\"NoBytes\"=hex:\n"
+                 "\"NoDword\"=hex(4):\n"
                  "@=dword:00000007\n");
     Registry reg;
     ASSERT_TRUE(reg.OpenKey("\\K", false));
@@ -347,6 +351,9 @@ TEST(Registry, TypedReadsCheckTypeAndSizeAndNameTheValue) {
     EXPECT_EQ(reg.ReadString("Text"), "1");
     EXPECT_EQ(reg.ReadString("Expand"), "%P%");
     EXPECT_EQ(reg.ReadString("EmptyText"), "");
+    // No data is the empty text, whatever the type says.
+    EXPECT_EQ(reg.ReadString("NoBytes"), "");
+    EXPECT_EQ(reg.ReadString("NoDword"), "");
     EXPECT_EQ(reg.ReadDWord(""), 7u);
 
     struct Case {
@@ -373,6 +380,15 @@ TEST(Registry, TypedReadsCheckTypeAndSizeAndNameTheValue) {
          "Failed to get data for 'Short'"},
         {"Long", [](Registry& r) { r.ReadBool("Long"); }, RegistryErrorKind::GetDataFailed,
          "Failed to get data for 'Long'"},
+        // More than an integer's 4 bytes fails before the type is looked at.
+        {"FitsNot", [](Registry& r) { r.ReadDWord("FitsNot"); }, RegistryErrorKind::GetDataFailed,
+         "Failed to get data for 'FitsNot'"},
+        {"LongBinary", [](Registry& r) { r.ReadBool("LongBinary"); },
+         RegistryErrorKind::GetDataFailed, "Failed to get data for 'LongBinary'"},
+        {"NoBytes", [](Registry& r) { r.ReadDWord("NoBytes"); }, RegistryErrorKind::InvalidDataType,
+         "Invalid data type for 'NoBytes'"},
+        {"NoDword", [](Registry& r) { r.ReadDWord("NoDword"); }, RegistryErrorKind::GetDataFailed,
+         "Failed to get data for 'NoDword'"},
     };
     for (const Case& c : cases) {
         try {

@@ -329,6 +329,7 @@ TEST_F(ProfileStore, ALoadWithAMissingOrMalformedValueChangesNoFieldAtAll) {
         "\"WriteOrderingType\"=\"unknown\"\n\"L2CacheEnabled\"=dword:0\n",
         "\"WriteOrderingType\"=\"\"\n",
         "\"WriteOrderingType\"=hex(1):\n", // no data at all reads as the empty text
+        "\"Multiplier\"=hex:\n",           // whatever its type
     };
     for (const char* values : cases) {
         WriteProfileFile("Bad", values);
@@ -346,8 +347,10 @@ TEST_F(ProfileStore, AValueOfTheWrongTypeEndsTheLoadWithTheRegistryErrorAndChang
         const char* error;
     } cases[] = {
         {"\"WAEnabled\"=\"1\"\n", "Invalid data type for 'WAEnabled'"},
+        {"\"WAEnabled\"=\"abc\"\n", "Invalid data type for 'WAEnabled'"}, // fits: 4 bytes
+        {"\"WAEnabled\"=\"\"\n", "Invalid data type for 'WAEnabled'"},
         {"\"WAEnabled\"=\"a text that does not fit into four bytes\"\n",
-         "Invalid data type for 'WAEnabled'"},
+         "Failed to get data for 'WAEnabled'"},
         {"\"L1CacheEnabled\"=dword:0\n\"WAEnabled\"=dword:1\n\"WALimit\"=\"64\"\n"
          "\"WA1516MB\"=dword:1\n",
          "Invalid data type for 'WALimit'"},
