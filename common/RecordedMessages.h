@@ -2,6 +2,7 @@
 // can assert on the exact texts the shared code produced.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,3 +19,8 @@ const std::vector<RecordedMessage>& RecordedMessages();
 // Only the texts of the error messages, oldest first.
 std::vector<std::string> RecordedErrors();
 void ClearRecordedMessages();
+
+// Called with every message at the moment it is shown, after it is recorded; an empty function
+// removes it. A real message box runs while the code that shows it waits, so a test can look at
+// the world as the user would see it then.
+void SetMessageObserver(std::function<void(const RecordedMessage&)> observer);

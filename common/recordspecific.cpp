@@ -2,19 +2,37 @@
 #include "Messages.h"
 #include "RecordedMessages.h"
 
+#include <utility>
+
 namespace {
 std::vector<RecordedMessage>& Store() {
     static std::vector<RecordedMessage> messages;
     return messages;
 }
-}  // namespace
+
+std::function<void(const RecordedMessage&)>& Observer() {
+    static std::function<void(const RecordedMessage&)> observer;
+    return observer;
+}
+
+void Record(RecordedMessage::Kind kind, const std::string& message) {
+    const RecordedMessage shown{kind, message};
+    Store().push_back(shown);
+    if (Observer())
+        Observer()(shown); // a copy: the observer may show messages of its own
+}
+} // namespace
 
 void ShowError(const std::string& message) {
-    Store().push_back({RecordedMessage::Error, message});
+    Record(RecordedMessage::Error, message);
 }
 
 void ShowInfo(const std::string& message) {
-    Store().push_back({RecordedMessage::Info, message});
+    Record(RecordedMessage::Info, message);
+}
+
+void SetMessageObserver(std::function<void(const RecordedMessage&)> observer) {
+    Observer() = std::move(observer);
 }
 
 const std::vector<RecordedMessage>& RecordedMessages() {

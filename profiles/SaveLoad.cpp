@@ -170,8 +170,11 @@ bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
     // profile that fails to load (a range enabled without its size, say).
     Registry reg;
     reg.BeginUpdate();
-    // A name the registry cannot hold as a key name (a line break) creates nothing either.
+    // A name the registry cannot hold as a key name (a line break) creates nothing either. The
+    // update ends before the message: a message box waits for the user, and the registry must not
+    // stay locked for others meanwhile.
     if (!reg.OpenKey(ProfilePath(Name), true)) {
+        reg.EndUpdate();
         ShowError(InvalidNameMessage);
         return false;
     }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -444,6 +445,41 @@ TEST_F(ProfileStore, NamesAreCheckedBeforeAnythingIsTouched) {
     std::vector<std::string> names;
     GetProfileNames(names);
     EXPECT_TRUE(names.empty());
+}
+
+TEST_F(ProfileStore, NoMessageIsShownWhileTheRegistryIsHeld) {
+    // A message box waits for the user; meanwhile other programs, and this one, must be free to
+    // change the registry.
+    ASSERT_TRUE(SaveProfile("Fast", EveryFeature()));
+    std::vector<std::string> blocked;
+    SetMessageObserver([&](const RecordedMessage& m) {
+        try {
+            Registry other;
+            other.OpenKey("\\Probe", true);
+            other.WriteString("Shown", m.text);
+        } catch (const std::exception& e) {
+            blocked.push_back(m.text + ": " + e.what());
+        }
+    });
+    const std::function<void()> operations[] = {
+        [] { SaveProfile("", EveryFeature()); },
+        [] { SaveProfile("a\\b", EveryFeature()); },
+        [] { SaveProfile("two\nlines", EveryFeature()); },
+        [] {
+            SettingsTp s = Sentinel();
+            LoadProfile("Missing", s);
+        },
+        [] {
+            SettingsTp s = Sentinel();
+            LoadProfile("a\\b", s);
+        },
+        [] { DeleteProfile("a\\b"); },
+    };
+    for (const auto& operation : operations)
+        operation();
+    SetMessageObserver(nullptr);
+    EXPECT_EQ(RecordedErrors().size(), std::size(operations));
+    EXPECT_EQ(blocked, std::vector<std::string>{});
 }
 
 TEST_F(ProfileStore, ANestedNameNeitherLoadsNorDeletesNorExistsAndTheOuterKeyStays) {
