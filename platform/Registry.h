@@ -21,8 +21,9 @@
 // so empty keys survive (the root's section only when the root has values). Values: REG_SZ as a
 // quoted string ("\\" and "\"" escaped) when it ends with its one NUL and holds no line break,
 // otherwise as hex(1); REG_DWORD as dword: with eight lower-case hex digits; every other type,
-// REG_EXPAND_SZ among them, as hex: (REG_BINARY) or hex(N): with lower-case bytes, wrapped at 80
-// columns with a trailing backslash and a two-blank indent as the registry editor wraps them.
+// REG_EXPAND_SZ among them, as hex: (REG_BINARY) or hex(N): with lower-case bytes, wrapped as the
+// registry editor wraps them: a line that a byte and its comma bring to 77 columns or more ends
+// with a backslash, and the data goes on after a two-blank indent.
 // Values of types this seam does not interpret keep their type and bytes unchanged. Comments
 // (lines starting with ';') are accepted on reading and not written back.
 #pragma once

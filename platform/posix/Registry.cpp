@@ -454,17 +454,20 @@ void FormatValue(std::string& out, const std::string& name, const RegistryValue&
                 ? std::string("hex:")
                 : "hex(" + HexNumber(static_cast<uint32_t>(value.Type), 1) + "):";
     out += line;
+    // The registry editor's wrap: after each byte and its comma, a line that has reached 77
+    // columns ends with a backslash and the data goes on after a two-blank indent. The last byte
+    // has no comma and never wraps, so no line grows past 80 columns.
     size_t column = line.size();
     for (size_t i = 0; i < value.Data.size(); ++i) {
-        std::string piece = HexByte(static_cast<unsigned char>(value.Data[i]));
-        if (i + 1 < value.Data.size())
-            piece += ',';
-        if (i > 0 && column + piece.size() > 77) {
+        out += HexByte(static_cast<unsigned char>(value.Data[i]));
+        if (i + 1 == value.Data.size())
+            break;
+        out += ',';
+        column += 3;
+        if (column >= 77) {
             out += "\\\n  ";
             column = 2;
         }
-        out += piece;
-        column += piece.size();
     }
     out += "\n";
 }

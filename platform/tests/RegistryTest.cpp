@@ -199,6 +199,55 @@ TEST(RegistryFile, LongHexDataWrapsLikeTheRegistryEditorAndReadsBackWhole) {
     EXPECT_EQ(ValueOf(reg, "Blob"), blob);
 }
 
+TEST(RegistryFile, HexLinesBreakWhereTheRegistryEditorBreaksThem) {
+    // A line ends once a byte and its comma bring it to 77 columns; the last byte never wraps.
+    struct Case {
+        const char* name; // "" is the default value
+        uint32_t type;
+        size_t bytes;
+        std::vector<size_t> perLine; // bytes on each line of the value
+    } cases[] = {
+        {"A", 3, 50, {23, 25, 2}},  // "A"=hex: is 8 columns: 23 bytes reach 77
+        {"AB", 3, 50, {23, 25, 2}}, // 9 columns: 23 bytes reach 78
+        {"ABC", 3, 24, {23, 1}},    // 10 columns: 23 bytes reach 79
+        {"ABC", 3, 23, {23}},       // ...but as the last byte the 23rd stays on the line
+        {"ABCD", 3, 22, {22}},      // 11 columns: 22 bytes and no comma end at 76
+        {"ABCD", 3, 23, {22, 1}},   // the 22nd byte's comma reaches 77
+        {"", 3, 48, {24, 24}},      // @=hex: is 6 columns
+        {"P", 2, 27, {22, 5}},      // "P"=hex(2): is 11 columns
+        {"P", 3, 1, {1}},
+        {"P", 3, 0, {0}},
+        {"A", 3, 23 + 25, {23, 25}}, // the last full line carries no backslash
+    };
+    for (const Case& c : cases) {
+        RegistryValue value{static_cast<RegistryValueType>(c.type), std::string()};
+        for (size_t i = 0; i < c.bytes; ++i)
+            value.Data += static_cast<char>(0xA0 + i % 16);
+        std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n";
+        text += (c.name[0] ? "\"" + std::string(c.name) + "\"=" : std::string("@=")) +
+                (c.type == 3 ? std::string("hex:") : "hex(" + std::to_string(c.type) + "):");
+        for (size_t i = 0; i < c.bytes; ++i)
+            text += (i ? "," : "") + std::string("a") + "0123456789abcdef"[i % 16];
+        text += "\n\n";
+        const std::string canonical = CanonicalRegistryText(text, "x");
+        std::vector<size_t> perLine;
+        size_t start = canonical.find(']') + 2;
+        for (size_t nl; (nl = canonical.find('\n', start)) != std::string::npos && nl > start;
+             start = nl + 1) {
+            const std::string line = canonical.substr(start, nl - start);
+            EXPECT_LE(line.size(), 80u) << line;
+            const size_t data = perLine.empty() ? line.find(':') + 1 : 2;
+            perLine.push_back(line.size() > data ? (line.size() - data + 1) / 3 : 0);
+            EXPECT_EQ(line.back() == '\\', canonical[nl + 1] == ' ') << line;
+        }
+        EXPECT_EQ(perLine, c.perLine) << c.name << " " << c.bytes;
+        WriteRegFile(canonical);
+        Registry reg;
+        ASSERT_TRUE(reg.OpenKey("\\K", false));
+        EXPECT_EQ(ValueOf(reg, c.name), value) << c.name << " " << c.bytes;
+    }
+}
+
 TEST(RegistryFile, AFileThatCannotBeParsedIsReportedWithItsNameAndLine) {
     struct Case {
         const char* text;
