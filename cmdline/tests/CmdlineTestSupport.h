@@ -12,34 +12,6 @@
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
 
-// Runs qrxsim with the arguments; its standard output.
-inline std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << "qrxsim: " << r.err;
-    return r.out;
-}
-
-inline std::string SimGet(const std::string& reg) {
-    std::string out = Sim({"get", reg});
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-inline std::vector<std::string> SimLog() {
-    std::vector<std::string> lines;
-    const std::string out = Sim({"log"});
-    size_t start = 0;
-    while (start < out.size()) {
-        const size_t end = out.find('\n', start);
-        lines.push_back(out.substr(start, end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return lines;
-}
-
 // The log lines that change the machine: register writes, cache switches and port outputs.
 inline std::vector<std::string> SimWrites() {
     std::vector<std::string> writes;

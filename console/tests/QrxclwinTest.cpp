@@ -17,32 +17,6 @@ const std::string Banner = "Quorix 0.81 - AMD K6-family processor features, cons
 const std::string Help = "This is a command-line only version of QRX.\n"
                          "For command-line parameters look in the helpfile.\n";
 
-std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << "qrxsim: " << r.err;
-    return r.out;
-}
-
-std::string SimGet(const std::string& reg) {
-    std::string out = Sim({"get", reg});
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return lines;
-}
-
 // The log lines that change the machine: register writes, cache switches and port outputs.
 std::vector<std::string> Writes(const std::vector<std::string>& log) {
     std::vector<std::string> writes;
@@ -91,7 +65,7 @@ protected:
             Sim({"reset", preset});
         Sim({"log", "clear"});
         ProgramRun run{parameters, RunProgram("qrxclwin", parameters), {}};
-        run.log = Lines(Sim({"log"}));
+        run.log = SplitLines(Sim({"log"}));
         return run;
     }
 };

@@ -8,19 +8,6 @@
 
 namespace {
 
-std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    return r.out;
-}
-
-std::string SimGet(const std::string& reg) {
-    std::string out = Sim({"get", reg});
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
 class DriverLink : public testing::Test {
 protected:
     void SetUp() override {

@@ -8,19 +8,6 @@
 #include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 
-std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << "qrxsim failed: " << r.err;
-    return r.out;
-}
-
-std::string SimGet(const std::string& reg) {
-    std::string out = Sim({"get", reg});
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
 void SimSetMsr(uint32_t index, uint32_t high, uint32_t low) {
     Sim({"set", DWordToHex(index), DWordToHex(high) + DWordToHex(low)});
 }
@@ -32,15 +19,6 @@ uint32_t SimMsrLow(uint32_t index) {
     const uint32_t low = HexToInt(value.size() == 16 ? value.substr(8) : "X", error);
     EXPECT_EQ(error, 0) << value;
     return low;
-}
-
-std::vector<std::string> SimLog() {
-    std::vector<std::string> lines;
-    std::istringstream in(Sim({"log"}));
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
-            lines.push_back(line);
-    return lines;
 }
 
 std::vector<std::string> SimRequests() {

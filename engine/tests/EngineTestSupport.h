@@ -4,20 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include "common/tests/support/TestSupport.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Runs qrxsim with the arguments; a non-zero exit status fails the current test.
-std::string Sim(const std::vector<std::string>& args);
-// "qrxsim get REG" without the line end.
-std::string SimGet(const std::string& reg);
 // Stores a 64-bit MSR value directly (bypassing faults and the log).
 void SimSetMsr(uint32_t index, uint32_t high, uint32_t low);
 // The low half of an MSR as the simulator holds it.
 uint32_t SimMsrLow(uint32_t index);
-// The request log, one entry per line.
-std::vector<std::string> SimLog();
 // The log reduced to what was asked of which register: "ReadMsr C0000082", "WriteMsr C0000080",
 // "Out FFF8", "Cpuid 00000001", "ReadCr0", "SetL1Cache", "SetL2Cache", "MeasureClock".
 std::vector<std::string> SimRequests();

@@ -23,12 +23,6 @@ DeviceHandle OpenModule(const std::string& file) {
     return OpenDevice("\\\\.\\" + OutputDir() + file, DeviceDeleteOnClose);
 }
 
-std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    return r.out;
-}
-
 } // namespace
 
 TEST(Cpuid, TheOpenSimulatorAnswersAndTheHostAnswersOtherwise) {

@@ -106,6 +106,36 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+std::string Sim(const std::vector<std::string>& args) {
+    const ProcessResult r = RunProgram("qrxsim", args);
+    EXPECT_EQ(r.exitStatus, 0) << "qrxsim failed: " << r.err;
+    return r.out;
+}
+
+std::string SimGet(const std::string& reg) {
+    std::string out = Sim({"get", reg});
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> SimLog() {
+    return SplitLines(Sim({"log"}));
+}
+
 int main(int argc, char** argv) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qrx-test-XXXXXX";

@@ -23,5 +23,15 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnv = {});
 
+// Runs the simulator tool qrxsim from the output folder; a non-zero exit status fails the
+// current test. Returns its standard output.
+std::string Sim(const std::vector<std::string>& args);
+// "qrxsim get REG" without the line end.
+std::string SimGet(const std::string& reg);
+// The simulator's request log, one entry per line.
+std::vector<std::string> SimLog();
+// The lines of a text, without their line ends; a final line end adds no empty line.
+std::vector<std::string> SplitLines(const std::string& text);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

@@ -40,16 +40,3 @@ inline SimMachine Preset(const std::string& name) {
     return p ? ResetMachine(*p) : SimMachine{};
 }
 
-// Runs qrxsim from the output folder and expects success; returns its standard output.
-inline std::string Sim(const std::vector<std::string>& args) {
-    const ProcessResult r = RunProgram("qrxsim", args);
-    EXPECT_EQ(r.exitStatus, 0) << "qrxsim failed: " << r.err;
-    return r.out;
-}
-
-inline std::string SimGet(const std::string& reg) {
-    std::string out = Sim({"get", reg});
-    if (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
