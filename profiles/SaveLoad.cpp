@@ -20,6 +20,19 @@ bool NestedName(const std::string& name) {
     return name.find('\\') != std::string::npos;
 }
 
+// The name checks that loading and saving share: each refusal shows its message.
+bool NameAccepted(const std::string& name) {
+    if (name.empty()) {
+        ShowError(EmptyNameMessage);
+        return false;
+    }
+    if (NestedName(name)) {
+        ShowError(InvalidNameMessage);
+        return false;
+    }
+    return true;
+}
+
 std::string ProfilePath(const std::string& name) {
     return std::string(ProfilesKeyPath) + "\\" + name;
 }
@@ -129,14 +142,8 @@ void WriteRange(Registry& reg, const std::string& prefix, const MTRRTp& range) {
 
 bool LoadProfile(const std::string& Name, SettingsTp& Settings) {
     SettingsTp work = Settings;
-    if (Name.empty()) {
-        ShowError(EmptyNameMessage);
+    if (!NameAccepted(Name))
         return false;
-    }
-    if (NestedName(Name)) {
-        ShowError(InvalidNameMessage);
-        return false;
-    }
     // One update: every value is read from the same state of the registry, so a save by another
     // program at the same moment is seen whole or not at all.
     Registry reg;
@@ -158,14 +165,8 @@ bool LoadProfile(const std::string& Name, SettingsTp& Settings) {
 }
 
 bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
-    if (Name.empty()) {
-        ShowError(EmptyNameMessage);
+    if (!NameAccepted(Name))
         return false;
-    }
-    if (NestedName(Name)) {
-        ShowError(InvalidNameMessage);
-        return false;
-    }
     // One update: the profile is stored whole or not at all, so a save cut short never leaves a
     // profile that fails to load (a range enabled without its size, say).
     Registry reg;

@@ -15,16 +15,6 @@ struct Change {
     std::function<void(SettingsTp&)> expect;
 };
 
-MTRRTp Range(uint32_t start, SizeTp size, MemoryTypeTp type) {
-    MTRRTp r;
-    r.Enabled = true;
-    r.Start = start;
-    r.Size = size;
-    r.SizeBytes = SizeToBytes(size);
-    r.MemoryType = type;
-    return r;
-}
-
 const Change Changes[] = {
     {{"/wa", "64", "1"},
      [](SettingsTp& s) {

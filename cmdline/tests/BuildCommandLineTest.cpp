@@ -9,16 +9,6 @@
 
 namespace {
 
-MTRRTp Range(uint32_t start, SizeTp size, MemoryTypeTp type) {
-    MTRRTp r;
-    r.Enabled = true;
-    r.Start = start;
-    r.Size = size;
-    r.SizeBytes = SizeToBytes(size);
-    r.MemoryType = type;
-    return r;
-}
-
 // The record of the worked example: write allocation, L1, data prefetch, the ranges and write
 // ordering supported; L2 and the multiplier not.
 SettingsTp WorkedExample() {

@@ -29,6 +29,17 @@ inline std::string Joined(const std::vector<std::string>& parameters) {
     return text;
 }
 
+// An enabled range as the parameters "/MTRRn start size type" describe it.
+inline MTRRTp Range(uint32_t start, SizeTp size, MemoryTypeTp type) {
+    MTRRTp r;
+    r.Enabled = true;
+    r.Start = start;
+    r.Size = size;
+    r.SizeBytes = SizeToBytes(size);
+    r.MemoryType = type;
+    return r;
+}
+
 // Each test starts on a freshly reset simulated processor with the driver open, an empty
 // message record and DebugMode cleared.
 class OnProcessor : public testing::Test {
