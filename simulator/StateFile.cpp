@@ -320,20 +320,13 @@ SimStore::~SimStore() {
 
 void SimStore::Write(const SimMachine& m) {
     MakeFolders(ParentOf(path_));
-    if (!ReplaceFile(path_, FormatState(m)))
+    std::string text = FormatState(m);
+    if (!ReplaceFile(path_, text))
         throw SimStateError("cannot write the simulated processor's state file " + Quote(path_) +
                             ": " + ErrnoText() + "; check that its folder is writable");
-    struct stat st;
-    if (stat(path_.c_str(), &st) == 0) {
-        key_ = {
-            static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-            static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-            static_cast<long long>(st.st_mtim.tv_nsec)};
-        machine_ = m;
-        loaded_ = true;
-    } else {
-        loaded_ = false;
-    }
+    machine_ = m;
+    text_ = std::move(text);
+    loaded_ = true;
 }
 
 void SimStore::LoadIfChanged() {
@@ -349,12 +342,6 @@ void SimStore::LoadIfChanged() {
                                 ErrnoText());
         return;
     }
-    const FileKey key{
-        static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec)};
-    if (loaded_ && key == key_)
-        return;
     const std::string advice = "; run \"qrxsim reset\" to start again with a fresh " +
                                std::string(DefaultPreset) + " (or delete the file)";
     if (!S_ISREG(st.st_mode))
@@ -364,6 +351,8 @@ void SimStore::LoadIfChanged() {
     if (!ReadWhole(path_, text, MaxStateBytes))
         throw SimStateError("cannot read the simulated processor's state file " + Quote(path_) +
                             ": " + ErrnoText());
+    if (loaded_ && text == text_)
+        return;
     std::string error;
     SimMachine m;
     if (text.size() > MaxStateBytes)
@@ -374,7 +363,7 @@ void SimStore::LoadIfChanged() {
         throw SimStateError("the simulated processor's state file " + Quote(path_) +
                             " is damaged (" + error + ")" + advice);
     machine_ = m;
-    key_ = key;
+    text_ = std::move(text);
     loaded_ = true;
 }
 

@@ -65,13 +65,10 @@ private:
     std::string path_;
     int lockFd_ = -1;
     SimMachine machine_;
+    // The file's text when machine_ was last read or written. A request compares the whole
+    // text, never the file's inode, size and time stamp: a rename can reuse an inode freed a
+    // moment before, and time stamps advance only every few milliseconds, so another process's
+    // change could look like no change at all.
+    std::string text_;
     bool loaded_ = false;
-    struct FileKey {
-        unsigned long long dev = 0, ino = 0, size = 0;
-        long long mtimeSec = 0, mtimeNsec = 0;
-        bool operator==(const FileKey& o) const {
-            return dev == o.dev && ino == o.ino && size == o.size && mtimeSec == o.mtimeSec &&
-                   mtimeNsec == o.mtimeNsec;
-        }
-    } key_;
 };

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -244,6 +247,55 @@ TEST(Store, TwoStoresOnOneFileSeeEachOthersChangesAndHandEdits) {
         return false;
     });
     EXPECT_EQ(seen, 9u);
+}
+
+// Another process's change must be seen even when the file's inode, size and time stamp come
+// out as before: renames reuse freed inodes, and time stamps only move every few milliseconds.
+TEST(Store, AChangeThatKeepsTheFilesInodeSizeAndTimeIsStillSeen) {
+    struct Case {
+        const char* what;
+        const char* from;
+        const char* to;
+        std::function<bool(const SimMachine&)> seen;
+    } cases[] = {
+        {"CR0 switched", "cr0 8005003B", "cr0 C005003B",
+         [](const SimMachine& m) { return m.cr0 == 0xC005003Bu; }},
+        {"a register written", "msr C0000082 0000000000000000", "msr C0000082 00000000FE000000",
+         [](const SimMachine& m) { return m.msrs.at(MsrWhcr) == 0xFE000000u; }},
+        {"a fault injected", "fail\n", "fail 4\n",
+         [](const SimMachine& m) { return m.failing.count(4) == 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = StateIn(std::string("sametime-") + std::to_string(&c - cases));
+        SimStore store(path);
+        store.Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+        struct stat before;
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+
+        const std::string original = ReadFile(path);
+        std::string text = original;
+        const size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, std::strlen(c.from), c.to);
+        // Keep the size: shorten the comment line by what the change added.
+        const size_t grown = text.size() - original.size();
+        text.erase(text.find('\n') - grown, grown);
+        WriteFile(path, text);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        struct stat after;
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        ASSERT_EQ(after.st_ino, before.st_ino);
+        ASSERT_EQ(after.st_size, before.st_size);
+
+        SimMachine m;
+        store.Transact([&](SimMachine& current, std::vector<std::string>&) {
+            m = current;
+            return false;
+        });
+        EXPECT_TRUE(c.seen(m)) << m;
+    }
 }
 
 TEST(Store, ARequestThatChangesNothingDoesNotRewriteTheFile) {
