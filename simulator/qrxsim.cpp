@@ -116,10 +116,12 @@ SimMachine ResetFromArgs(const std::vector<std::string>& args) {
     return ResetMachine(*preset);
 }
 
+// Single blanks between the fields, as in the log: the line splits on blanks, and everything
+// after the stepping is the description.
 void PrintPresets() {
     for (const SimPreset& p : SimPresets()) {
-        std::printf("%-10s %s %2u %2u %2u  %s\n", p.name, p.id.vendor.c_str(), p.id.family,
-                    p.id.model, p.id.stepping, p.description);
+        std::printf("%s %s %u %u %u %s\n", p.name, p.id.vendor.c_str(), p.id.family, p.id.model,
+                    p.id.stepping, p.description);
     }
 }
 
