@@ -136,6 +136,16 @@ std::vector<std::string> Tokens(const std::string& line) {
     return tokens;
 }
 
+// A damaged file can hold anything; the message quotes only a short, printable excerpt, so the
+// terminal that shows it is not fed control characters or pages of junk.
+std::string Excerpt(const std::string& text) {
+    constexpr size_t MaxChars = 24;
+    std::string shown;
+    for (char c : text.substr(0, MaxChars))
+        shown += c >= 0x20 && c <= 0x7E ? c : '?';
+    return text.size() > MaxChars ? shown + "..." : shown;
+}
+
 bool ValidVendor(const std::string& vendor) {
     if (vendor.size() != 12)
         return false;
@@ -267,7 +277,7 @@ bool ParseState(const std::string& text, SimMachine& result, std::string& error)
                 m.failing.insert(static_cast<uint32_t>(value));
             }
         } else {
-            return fail("unknown entry \"" + key + "\"");
+            return fail("unknown entry \"" + Excerpt(key) + "\"");
         }
     }
     ++lineNumber;

@@ -161,6 +161,9 @@ TEST(StateText, DamageIsRefusedWithTheLineAndTheReason) {
         {replace("bus 100", "speed 100"), "line 10: unknown entry \"speed\""},
         {replace("model 13", "model 13 14"), "line 6: model must be"},
         {replace("port 0", std::string("port \0", 6)), "line 12: contains a zero byte"},
+        {replace("bus 100", "\x1B[2J\xFF 100"), "line 10: unknown entry \"?[2J?\""},
+        {replace("bus 100", std::string(5000, 'x')),
+         "line 10: unknown entry \"" + std::string(24, 'x') + "...\""},
     };
     for (const Case& c : cases) {
         SimMachine m;
