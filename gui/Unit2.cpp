@@ -132,16 +132,17 @@ void TSaveProfileDialog::FormKeyPress(QObject*, char& Key) {
 bool TSaveProfileDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
-    // The combo box passes its keys on to its edit; handle each key once, where it arrives.
-    if (watched == SaveEdit && SaveEdit->lineEdit())
-        return QDialog::eventFilter(watched, event);
+    // A user's keys arrive at the combo box, which holds the focus for its edit and hands each
+    // key to the edit by a direct call that no filter sees; so the name field's keys are handled
+    // where they arrive, at the combo box or (when the edit itself has the focus) at the edit.
     char key = TypedCharacter(static_cast<QKeyEvent*>(event));
     if (key == 0)
         return QDialog::eventFilter(watched, event);
+    const bool nameField = watched == SaveEdit || watched == SaveEdit->lineEdit();
     bool swallowed = false;
     RunHandler([&] {
         FormKeyPress(watched, key);
-        if (key != 0 && watched == SaveEdit->lineEdit())
+        if (key != 0 && nameField)
             SaveEditKeyPress(SaveEdit, key);
         swallowed = key == 0;
     });

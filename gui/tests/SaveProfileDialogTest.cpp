@@ -91,6 +91,25 @@ TEST_F(SaveProfileDialog, BlankAndBackslashAreRefusedWithABeep) {
     EXPECT_TRUE(ProfileExists("my profile"));
 }
 
+// A user's keys go to the widget that holds the focus when the dialog opens, not straight to
+// the combo box's inner edit: the key rules must hold there too.
+TEST_F(SaveProfileDialog, KeysTypedWhereTheFocusIsFollowTheKeyRules) {
+    auto dialog = Make();
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(focus == dialog->SaveEdit || focus == dialog->SaveEdit->lineEdit())
+        << focus->objectName().toStdString();
+    QTest::keyClicks(focus, "a b\\c");
+    EXPECT_EQ(dialog->SaveEdit->currentText(), "abc");
+    EXPECT_EQ(dialogs.beeps, 2);
+    QTest::keyClick(focus, Qt::Key_Return);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_TRUE(ProfileExists("abc"));
+}
+
 TEST_F(SaveProfileDialog, AnEmptyNameBeepsAndKeepsTheDialogOpen) {
     auto dialog = Make();
     dialog->show();
