@@ -3,6 +3,8 @@
 // state file cannot be used.
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -137,21 +139,29 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
         std::fputs(UsageText, stdout);
         return 0;
     }
-    SimStore store(SimStatePath(statePath));
+    // The state file is opened only once the command line has passed: bad usage is exit 2
+    // even where the state file could not be used, and leaves no folder or lock file behind.
+    std::unique_ptr<SimStore> opened;
+    auto store = [&]() -> SimStore& {
+        if (!opened)
+            opened = std::make_unique<SimStore>(SimStatePath(statePath));
+        return *opened;
+    };
     if (command == "reset") {
-        store.Replace(ResetFromArgs(args));
+        const SimMachine fresh = ResetFromArgs(args);
+        store().Replace(fresh);
         return 0;
     }
     if (command == "show") {
         if (args.size() != 1)
             throw UsageError{"show takes no arguments"};
         SimMachine m;
-        store.Transact([&](SimMachine& current, std::vector<std::string>&) {
+        store().Transact([&](SimMachine& current, std::vector<std::string>&) {
             m = current;
             return false;
         });
-        const size_t lines = store.ReadLog().size();
-        std::cout << "State file:  " << store.Path() << "\n"
+        const size_t lines = store().ReadLog().size();
+        std::cout << "State file:  " << store().Path() << "\n"
                   << DescribeMachine(m) << "Log:         " << lines
                   << (lines == 1 ? " line" : " lines") << "\n";
         return 0;
@@ -167,7 +177,7 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
                              std::string(reg.kind == RegKind::Msr ? "16" : "8") +
                              " hexadecimal digits, not \"" + args[2] + "\""};
         std::string absent, output;
-        store.Transact([&](SimMachine& m, std::vector<std::string>&) {
+        store().Transact([&](SimMachine& m, std::vector<std::string>&) {
             uint64_t current = 0;
             switch (reg.kind) {
             case RegKind::Cr0:
@@ -204,7 +214,7 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
                 throw UsageError{"request codes are 1 to 6, not \"" + args[i] + "\""};
             codes.insert(static_cast<uint32_t>(code));
         }
-        store.Transact([&](SimMachine& m, std::vector<std::string>&) {
+        store().Transact([&](SimMachine& m, std::vector<std::string>&) {
             m.failing = codes;
             return true;
         });
@@ -212,12 +222,12 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
     }
     if (command == "log") {
         if (args.size() == 1) {
-            for (const std::string& line : store.ReadLog())
+            for (const std::string& line : store().ReadLog())
                 std::cout << line << "\n";
             return 0;
         }
         if (args.size() == 2 && args[1] == "clear") {
-            store.ClearLog();
+            store().ClearLog();
             return 0;
         }
         throw UsageError{"log takes nothing or \"clear\""};

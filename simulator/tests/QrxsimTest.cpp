@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "simulator/tests/support/SimTestSupport.h"
 
@@ -166,6 +167,34 @@ TEST(Qrxsim, BadUsageExitsWithTwoAndSaysWhy) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(ReadFile(StatePath()), before) << "a refused command changed the machine";
+}
+
+// Bad usage is told apart from a state file that cannot be used: a command line that does not
+// pass is exit 2 even when the state file is out of reach, and creates nothing on the way.
+TEST(Qrxsim, BadUsageComesBeforeTheStateFile) {
+    const std::string blocker = TestDir() + "/not-a-folder";
+    WriteFile(blocker, "");
+    const std::string unusable = blocker + "/machine";
+    const std::string fresh = TestDir() + "/fresh/machine";
+    const std::vector<std::vector<std::string>> commands = {
+        {"frobnicate"}, {"reset", "k7"},     {"reset", "custom", "AMD", "5", "8", "0"},
+        {"get", "XYZ"}, {"set", "CR0", "G"}, {"fail", "7"},
+        {"log", "all"}, {"show", "all"},
+    };
+    for (const std::string& state : {unusable, fresh}) {
+        for (std::vector<std::string> args : commands) {
+            args.insert(args.begin(), {"--state", state});
+            const ProcessResult r = RunProgram("qrxsim", args);
+            EXPECT_EQ(r.exitStatus, 2) << args[2] << ": " << r.err;
+            EXPECT_TRUE(Contains(r.err, "usage: qrxsim")) << r.err;
+        }
+    }
+    struct stat st;
+    EXPECT_NE(stat((TestDir() + "/fresh").c_str(), &st), 0) << "bad usage created the folder";
+    // The same state file with a good command is the state file's problem: exit 1.
+    const ProcessResult r = RunProgram("qrxsim", {"--state", unusable, "show"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(Contains(r.err, "choose another")) << r.err;
 }
 
 TEST(Qrxsim, DamagedStateFileIsNamedWithTheRemedyAndResetMendsIt) {
