@@ -80,6 +80,9 @@ char TypedCharacter(const QKeyEvent& event) {
         return KeyBackspace;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
+    // Delete edits the field without typing a character, although some platforms hand it over
+    // with the DEL character as its text.
+    case Qt::Key_Delete:
         return 0;
     default:
         break;

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -204,6 +205,21 @@ TEST_F(Controls, LimitFieldTakesOnlyDigitsAndAtMostFourOfThem) {
     EXPECT_EQ(S(Text(form->WAEdit)), "123");
     EXPECT_EQ(dialogs.beeps, 0);
     EXPECT_EQ(WA().WALimit, 0) << "nothing is taken over while typing";
+
+    // Keys that type no character edit the field without a beep.
+    dialogs.Clear();
+    TypeOver(form->WAEdit, "1234");
+    QTest::keyClick(form->WAEdit, Qt::Key_Home);
+    // The X11 platform hands Delete over with the DEL character as its text.
+    const auto pressDelete = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+        QCoreApplication::sendEvent(form->WAEdit, &press);
+    };
+    pressDelete();
+    QTest::keyClick(form->WAEdit, Qt::Key_Right);
+    pressDelete();
+    EXPECT_EQ(S(Text(form->WAEdit)), "24");
+    EXPECT_EQ(dialogs.beeps, 0);
 }
 
 TEST_F(Controls, EscapeInTheLimitFieldShowsTheRecordAgain) {
