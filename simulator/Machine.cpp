@@ -360,9 +360,10 @@ SimOutcome SimControl(SimMachine& m, uint32_t code, const void* in, uint32_t inS
     case SimMeasureClock: {
         const uint32_t interval = Get32(in, 0);
         const uint64_t cycles = CoreKHz(m) * interval;
-        // Without a time-stamp counter there is nothing to count with, and a count that does
-        // not fit the 32-bit answer would be reported wrong.
-        if (!m.id.tsc || cycles > 0xFFFFFFFFu)
+        // A count that does not fit the 32-bit answer would be reported wrong. A machine whose
+        // CPUID denies the time-stamp counter still answers: the programs ask only where CPUID
+        // shows it, and the answer stays the same plain rule for every machine.
+        if (cycles > 0xFFFFFFFFu)
             return Fail(line);
         Put32(result, 0, interval);
         Put32(result, 4, static_cast<uint32_t>(cycles));
