@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
 #include <cmath>
@@ -148,7 +149,8 @@ void TForm1::CreateControls() {
     setFixedSize(476, 500);
     PageControl1 = Named(new QTabWidget(this), "PageControl1");
     PageControl1->setGeometry(0, 0, 476, 500);
-    PageControl1->setAttribute(Qt::WA_Hover);
+    // Hot-tracking tabs: the tab bar, not the page control around it, receives the hover.
+    PageControl1->tabBar()->setAttribute(Qt::WA_Hover);
     FeaturesPage = Named(new QWidget, "FeaturesPage");
     AboutPage = Named(new QWidget, "AboutPage");
     PageControl1->addTab(FeaturesPage, QStringLiteral("Features"));

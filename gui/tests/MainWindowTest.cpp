@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
 #include <gtest/gtest.h>
 #include <memory>
@@ -60,6 +61,8 @@ TEST_F(MainWindow, FormIsTheFixedSizeWindowWithTheTwoPages) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowContextHelpButtonHint);
+    // Hot-tracking tabs: the tab under the mouse is drawn raised.
+    EXPECT_TRUE(form->PageControl1->tabBar()->testAttribute(Qt::WA_Hover));
 }
 
 TEST_F(MainWindow, GroupBoxesStandInTheirRectanglesWithTheirCaptions) {
