@@ -127,7 +127,10 @@ public:
         case QEvent::KeyPress:
             return FilterKey(watched, static_cast<QKeyEvent&>(*event));
         case QEvent::FocusOut:
-            if (LeavesField(static_cast<QFocusEvent&>(*event)) && !StateOf(alive).InExitHandler)
+            // A field that the display disables (a range or write allocation turned off from the
+            // record) loses the focus without the user leaving it; its text is stale by then.
+            if (LeavesField(static_cast<QFocusEvent&>(*event)) && !StateOf(alive).InExitHandler &&
+                static_cast<QWidget*>(watched)->isEnabled())
                 RunHandler([&] {
                     if (watched == form->WAEdit)
                         form->WAEditExit(watched);

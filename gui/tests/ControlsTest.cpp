@@ -539,6 +539,33 @@ TEST_F(Controls, UncheckingARangeResetsItAndDisablesItsRow) {
     EXPECT_TRUE(form->ApplyButton->isEnabled());
 }
 
+// A debug tick, a profile load or a refresh may turn a range off while the focus is in its start
+// field. The field is disabled, which takes the focus from it, but the user did not leave it: its
+// old text must not be taken over into the range that was just reset, nor be judged.
+class RangeTurnedOffFromTheRecord : public Controls,
+                                    public testing::WithParamInterface<const char*> {};
+
+TEST_P(RangeTurnedOffFromTheRecord, WhileItsStartFieldHasTheFocusKeepsTheReset) {
+    Open(K6IIIPlus);
+    Show([](SettingsTp& s) {
+        s.WC.MTRR0 = {true, 0x100000, 0x100000, SizeTp::_1MB, MemoryTypeTp::WriteCombined};
+    });
+    Focus(form->WC0Edit);
+    const QString typed = QString::fromUtf8(GetParam());
+    if (!typed.isEmpty())
+        TypeOver(form->WC0Edit, typed);
+    form->CurrentSettings.WC.MTRR0.Enabled = false;
+    form->ShowSettings();
+
+    const MTRRTp reset{false, 0, 0x20000, SizeTp::_128kB, MemoryTypeTp::NoEffect};
+    EXPECT_EQ(Range0(), reset);
+    EXPECT_EQ(S(Text(form->WC0Edit)), "00000000");
+    EXPECT_FALSE(form->WC0Edit->isEnabled());
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, RangeTurnedOffFromTheRecord, testing::Values("", "200000", "XYZ"));
+
 TEST_F(Controls, FourGigabytesAtZeroEndsAtFFFFFFFF) {
     Open(K6IIIPlus);
     Show([](SettingsTp& s) {
