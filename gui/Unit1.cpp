@@ -586,10 +586,20 @@ void TForm1::RefreshClick(QObject*) {
 }
 
 void TForm1::Button1Click(QObject*) {
+    const bool registeredBefore = AutoApplyRegistered();
     TSaveProfileDialog dialog(this);
     dialog.ProfileSettings = CurrentSettings;
     dialog.exec();
     RefreshProfileList();
+    // Saving "Startup_Settings" registers the start-up entry. A box left unchecked would make
+    // the next Apply remove that entry again and delete the profile just saved, so the box
+    // follows the registry; this is no edit of the settings.
+    if (AutoApplyRegistered() != registeredBefore) {
+        const bool modified = SettingsModified;
+        ShowAutoApply();
+        SettingsModified = modified;
+        UpdateApplyButton();
+    }
 }
 
 void TForm1::LoadProfileComboChange(QObject*) {

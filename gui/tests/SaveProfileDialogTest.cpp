@@ -1,6 +1,7 @@
 // The save-profile dialog: its controls, its keys, the overwrite question and the start-up
 // registration for "Startup_Settings"; and the main window's Save button around it.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -203,5 +204,30 @@ TEST_F(SaveProfileDialog, MainWindowSaveButtonHandsACopyToTheDialogAndRefreshesT
     EXPECT_FALSE(Stored("FromWindow").L1CacheEnabled);
     EXPECT_EQ(form.LoadProfileCombo->findText("FromWindow"), 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// Saving "Startup_Settings" from the window registers the start-up entry; the box shows it, so
+// the next Apply keeps the entry and the profile instead of taking the box as an order to
+// remove them.
+TEST_F(SaveProfileDialog, SavingStartupSettingsFromTheWindowChecksTheBoxAndApplyKeepsIt) {
+    TForm1 form;
+    ASSERT_FALSE(form.AutoApplyAtBootCheck->isChecked());
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<TSaveProfileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTest::keyClicks(dialog->SaveEdit->lineEdit(), "Startup_Settings");
+        QTest::keyClick(dialog->SaveEdit->lineEdit(), Qt::Key_Return);
+    });
+    form.Button1->click();
+    ASSERT_TRUE(AutoApplyRegistered());
+    EXPECT_TRUE(form.AutoApplyAtBootCheck->isChecked());
+    EXPECT_FALSE(form.ApplyButton->isEnabled()) << "the settings were not edited";
+
+    form.CurrentSettings.DataPrefetchEnabled = !form.CurrentSettings.DataPrefetchEnabled;
+    form.MarkModified();
+    form.ApplyButton->click();
+    EXPECT_TRUE(AutoApplyRegistered());
+    EXPECT_TRUE(ProfileExists("Startup_Settings"));
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front();
 }
 } // namespace
