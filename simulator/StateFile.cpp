@@ -146,6 +146,12 @@ std::string Excerpt(const std::string& text) {
     return text.size() > MaxChars ? shown + "..." : shown;
 }
 
+SimStateError NotARegularFile(const std::string& path) {
+    return SimStateError("the simulated processor's state file " + Quote(path) +
+                         " is not a regular file; remove it, or choose another file with --state "
+                         "or QRX_SIM_STATE");
+}
+
 bool ValidVendor(const std::string& vendor) {
     if (vendor.size() != 12)
         return false;
@@ -330,6 +336,11 @@ SimStore::~SimStore() {
 
 void SimStore::Write(const SimMachine& m) {
     MakeFolders(ParentOf(path_));
+    // A reset cannot mend a folder (or any other non-file) in the state file's place: the
+    // rename would fail with a reason about the folder that holds it.
+    struct stat st;
+    if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw NotARegularFile(path_);
     std::string text = FormatState(m);
     if (!ReplaceFile(path_, text))
         throw SimStateError("cannot write the simulated processor's state file " + Quote(path_) +
@@ -355,8 +366,7 @@ void SimStore::LoadIfChanged() {
     const std::string advice = "; run \"qrxsim reset\" to start again with a fresh " +
                                std::string(DefaultPreset) + " (or delete the file)";
     if (!S_ISREG(st.st_mode))
-        throw SimStateError("the simulated processor's state file " + Quote(path_) +
-                            " is not a regular file" + advice);
+        throw NotARegularFile(path_);
     std::string text;
     if (!ReadWhole(path_, text, MaxStateBytes))
         throw SimStateError("cannot read the simulated processor's state file " + Quote(path_) +

@@ -212,6 +212,27 @@ TEST(Qrxsim, DamagedStateFileIsNamedWithTheRemedyAndResetMendsIt) {
     EXPECT_TRUE(Contains(Sim({"show"}), "Machine:     k6-2 "));
 }
 
+// Something other than a file in the state file's place is not mended by a reset: every
+// command, reset included, says what is there and what to do, and leaves it alone.
+TEST(Qrxsim, AFolderInTheStateFilesPlaceIsNamedAndLeftAlone) {
+    const std::string folder = TestDir() + "/machine-folder";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {"show"}, {"get", "CR0"}, {"set", "CR0", "0"}, {"fail", "1"},
+        {"log"},  {"reset"},      {"reset", "k6"},
+    };
+    for (std::vector<std::string> args : commands) {
+        args.insert(args.begin(), {"--state", folder});
+        const ProcessResult r = RunProgram("qrxsim", args);
+        EXPECT_EQ(r.exitStatus, 1) << args[2];
+        EXPECT_TRUE(Contains(r.err, "\"" + folder + "\" is not a regular file; remove it"))
+            << args[2] << ": " << r.err;
+    }
+    struct stat st;
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
 TEST(Qrxsim, MissingStateFileIsCreatedAsK63Plus) {
     EXPECT_EQ(SimGet("C0000087"), "0000000000000001");
     EXPECT_TRUE(Contains(ReadFile(StatePath()), "preset k6-3+\n"));
