@@ -18,8 +18,9 @@ constexpr uint32_t PentiumIIIFeatures = 0x0383FBFFu;
 constexpr uint32_t TscFeature = 1u << 4;
 constexpr uint32_t Amd3DNow = 1u << 31;
 
-// Every processor that has PSOR boots with code 1 (5.0) except the K6-2+ (code 3, 5.5). On
-// the K6-2 CXT and K6-III the code only shows in PSOR: their clock is the fixed one.
+// PSOR's boot multiplier code matches each processor's clock: the 450 MHz K6-2 CXT and K6-III
+// run their 100 MHz bus at 4.5 (code 0); the model 13 parts boot at 5.0 (code 1), the K6-2+ at
+// 5.5 (code 3).
 const std::vector<SimPreset> Presets = {
     {"k6",
      {"AuthenticAMD", 5, 6, 2, 1, true},
@@ -42,13 +43,13 @@ const std::vector<SimPreset> Presets = {
     {"k6-2-cxt",
      {"AuthenticAMD", 5, 8, 12, 1, true},
      450,
-     1,
+     0,
      "AMD-K6(tm) 3D processor",
      "AMD-K6-2 with the CXT core, 450 MHz"},
     {"k6-3",
      {"AuthenticAMD", 5, 9, 1, 1, true},
      450,
-     1,
+     0,
      "AMD-K6(tm) 3D+ Processor",
      "AMD-K6-III, 450 MHz"},
     {"k6-3+",
