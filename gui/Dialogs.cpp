@@ -106,3 +106,15 @@ BeepFunction SetBeepFunction(BeepFunction function) {
 void SetDialogParent(QWidget* parent) {
     DialogParent() = parent;
 }
+
+const char* BoxIconName(BoxIcon icon) {
+    switch (icon) {
+    case BoxIcon::Error:
+        return "error";
+    case BoxIcon::Information:
+        return "information";
+    case BoxIcon::Question:
+        return "question";
+    }
+    return "none";
+}

@@ -9,6 +9,9 @@ class QWidget;
 
 enum class BoxIcon { Error, Information, Question };
 
+// The icon's name in lower case ("error", "information", "question"), for logs and test output.
+const char* BoxIconName(BoxIcon icon);
+
 // A modal message box with a single OK button. The text is shown as given; a CR LF pair counts
 // as one line break.
 using MessageBoxFunction =

@@ -78,18 +78,6 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
-const char* IconName(BoxIcon icon) {
-    switch (icon) {
-    case BoxIcon::Error:
-        return "error";
-    case BoxIcon::Information:
-        return "information";
-    case BoxIcon::Question:
-        return "question";
-    }
-    return "none";
-}
-
 void LogLine(const std::string& line) {
     const std::string target = std::getenv("QRX_DIALOG_LOG");
     if (target == "-") {
@@ -106,7 +94,7 @@ void InstallBoxes() {
     if (log && *log) {
         SetMessageBoxFunction(
             [](const std::string& caption, const std::string& text, BoxIcon icon) {
-                LogLine("Box\t" + caption + "\t" + IconName(icon) + "\t" + Escaped(text));
+                LogLine("Box\t" + caption + "\t" + BoxIconName(icon) + "\t" + Escaped(text));
             });
         SetConfirmFunction([](const std::string& caption, const std::string& text) {
             LogLine("Confirm\t" + caption + "\tquestion\t" + Escaped(text));

@@ -31,22 +31,10 @@ private:
 
 [[maybe_unused]] testing::Environment* const qtEnvironment =
     testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-const char* IconName(BoxIcon icon) {
-    switch (icon) {
-    case BoxIcon::Error:
-        return "error";
-    case BoxIcon::Information:
-        return "information";
-    case BoxIcon::Question:
-        return "question";
-    }
-    return "?";
-}
 } // namespace
 
 std::ostream& operator<<(std::ostream& os, const RecordedBox& box) {
-    return os << "{" << box.caption << ", " << IconName(box.icon) << ", \"" << box.text << "\"}";
+    return os << "{" << box.caption << ", " << BoxIconName(box.icon) << ", \"" << box.text << "\"}";
 }
 
 DialogRecorder::DialogRecorder() {
