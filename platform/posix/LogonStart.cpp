@@ -1,5 +1,6 @@
 // Log-on start seam, POSIX: XDG autostart entries ($XDG_CONFIG_HOME/autostart/N.desktop).
 #include "platform/LogonStart.h"
+#include "platform/posix/Files.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -172,39 +173,6 @@ std::string AutostartFolder() {
     return ConfigHome() + "/autostart";
 }
 
-// Creates the folder and any missing parents (private to the user, as the XDG folders are).
-bool MakeFolders(const std::string& path, std::string& error) {
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/')
-            continue;
-        const std::string part = path.substr(0, pos);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = "Cannot create the folder " + part + ": " + std::strerror(errno) + ".";
-            return false;
-        }
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = path + " is not a folder; remove or rename it so the log-on entry can be stored.";
-        return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 bool operator==(const LogonCommand& a, const LogonCommand& b) {
@@ -334,39 +302,13 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
                                 "Terminal=false\n"
                                 "NoDisplay=true\n";
 
-    const std::string folder = AutostartFolder();
-    if (!MakeFolders(folder, error))
+    // Replaced as a whole, so the desktop sees either the old or the new entry, and a failed
+    // write keeps the old one.
+    std::string cause;
+    if (!posixfiles::MakeFolders(AutostartFolder(), cause) ||
+        !posixfiles::ReplaceFile(file, content, 0644, cause)) {
+        error = "The log-on entry cannot be stored: " + cause + ".";
         return false;
-    // The new entry goes to a temporary file in the same folder and is renamed over the old one,
-    // so the desktop sees either the old or the new entry, and a failed write keeps the old one.
-    std::string temp = folder + "/." + name + ".desktop.XXXXXX";
-    std::vector<char> pattern(temp.begin(), temp.end());
-    pattern.push_back('\0');
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        error = "Cannot create a temporary file in " + folder + ": " + std::strerror(errno) + ".";
-        return false;
-    }
-    temp = pattern.data();
-    const bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, content) && fsync(fd) == 0;
-    const int writeErrno = errno;
-    if (close(fd) != 0 || !written) {
-        const int cause = written ? errno : writeErrno;
-        unlink(temp.c_str());
-        error = "Cannot write " + temp + ": " + std::strerror(cause) + ".";
-        return false;
-    }
-    if (rename(temp.c_str(), file.c_str()) != 0) {
-        const int cause = errno;
-        unlink(temp.c_str());
-        error = "Cannot replace " + file + ": " + std::strerror(cause) + ".";
-        return false;
-    }
-    // Make the rename itself durable; a failure here does not undo the entry.
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
     }
     return true;
 }

@@ -1,12 +1,12 @@
 // Registry seam, POSIX: HKEY_CURRENT_USER as one REGEDIT4 text file (format and rules in
 // platform/Registry.h).
 #include "platform/Registry.h"
+#include "platform/posix/Files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -520,36 +520,8 @@ std::string ErrorText(int error) {
     return std::strerror(error);
 }
 
-std::string DirectoryOf(const std::string& file) {
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& file) {
-    const size_t slash = file.rfind('/');
-    return slash == std::string::npos ? file : file.substr(slash + 1);
-}
-
-// mkdir -p; folders we create are private to the user, as the XDG rules ask.
-bool MakeDirectories(const std::string& dir, std::string& cause) {
-    struct stat st;
-    if (::stat(dir.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        cause = dir + " is not a folder";
-        return false;
-    }
-    const std::string parent = DirectoryOf(dir);
-    if (parent != dir && !MakeDirectories(parent, cause))
-        return false;
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        cause = "cannot create the folder " + dir + ": " + ErrorText(errno);
-        return false;
-    }
-    return true;
-}
+// A new registry file is private to the user, as the profiles in it are.
+constexpr mode_t NewRegistryFileMode = 0600;
 
 std::unique_ptr<Key> LoadFile(const std::string& file) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
@@ -579,64 +551,11 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
 
 // Writers that were killed leave their temporary files behind; whoever holds the lock next
 // knows no other writer is at work and removes them.
-void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d)
-        return;
-    while (const dirent* entry = ::readdir(d))
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-            ::unlinkat(::dirfd(d), entry->d_name, 0);
-    ::closedir(d);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file with text: temporary file in the same folder, flushed, renamed over it.
-bool ReplaceFile(const std::string& file, const std::string& text, std::string& cause) {
-    const std::string dir = DirectoryOf(file);
-    const std::string prefix = BaseNameOf(file) + ".tmp-";
-    RemoveStaleTemporaries(dir, prefix);
-    std::string temp = file + ".tmp-XXXXXX";
-    FileDescriptor fd(::mkostemp(&temp[0], O_CLOEXEC));
-    if (fd.get() < 0) {
-        cause = "cannot create a temporary file beside " + file + ": " + ErrorText(errno);
-        return false;
-    }
-    struct stat old;
-    bool ok = WriteAll(fd.get(), text);
-    if (ok && ::stat(file.c_str(), &old) == 0)
-        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-    ok = ok && ::fsync(fd.get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        cause = "cannot write " + file + ": " + ErrorText(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk too, or a power cut could bring the old file back.
-    FileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0)
-        ::fsync(dirFd.get());
-    return true;
-}
-
 // Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
 // file of its own: the registry file is replaced on every change, and a lock on a replaced file
 // would guard nothing.
 bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause) {
-    if (!MakeDirectories(DirectoryOf(file), cause))
+    if (!posixfiles::MakeFolders(posixfiles::DirectoryOf(file), cause))
         return false;
     const std::string lockName = file + ".lock";
     lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -673,7 +592,7 @@ bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
     std::unique_ptr<Key> root = LoadFile(file);
     if (!change(*root))
         return true;
-    return ReplaceFile(file, Format(*root), cause);
+    return posixfiles::ReplaceFile(file, Format(*root), NewRegistryFileMode, cause);
 }
 
 std::string ValueErrorText(RegistryErrorKind kind, const std::string& name) {
@@ -796,7 +715,8 @@ void Registry::EndUpdate() {
     const std::unique_ptr<RegistryUpdate> update = std::move(update_); // unlocks on the way out
     g_updating = nullptr;
     std::string cause;
-    if (!update->root || !update->changed || ReplaceFile(file_, Format(*update->root), cause))
+    if (!update->root || !update->changed ||
+        posixfiles::ReplaceFile(file_, Format(*update->root), NewRegistryFileMode, cause))
         return;
     if (update->anyValue)
         throw ValueError(RegistryErrorKind::SetDataFailed, update->firstValue, cause);
