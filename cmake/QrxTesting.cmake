@@ -45,3 +45,22 @@ function(qrx_add_fuzzer name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 300
                        ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;QRX_SIM_STATE=${CMAKE_CURRENT_BINARY_DIR}/${name}-home/sim")
 endfunction()
+
+# qrx_add_benchmark(NAME SOURCES src... LIBS lib...)
+# A Google Benchmark program (not a test) that measures against the simulated processor. Built
+# only when benchmarks are wanted and the library is installed.
+function(qrx_add_benchmark name)
+  if(NOT QRX_BUILD_BENCHMARKS)
+    return()
+  endif()
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} qrx_recordspecific benchmark::benchmark)
+  if(TARGET qrxvxd)
+    add_dependencies(${name} qrxvxd qrxsim)
+  endif()
+endfunction()
