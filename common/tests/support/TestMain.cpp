@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -22,9 +23,10 @@ namespace {
 std::string g_testDir;
 
 void RemoveTree(const std::string& path) {
-    const std::string command = "rm -rf '" + path + "'";
-    if (std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", path.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    if (error)
+        std::fprintf(stderr, "could not remove %s: %s\n", path.c_str(), error.message().c_str());
 }
 }  // namespace
 
