@@ -105,8 +105,10 @@ _qrxsim() {
     local program=$1
     # shellcheck disable=SC2088 # the word as typed: bash has not expanded its tilde
     [[ $program == "~/"* ]] && program=$HOME/${program#"~/"}
-    # --state FILE, --state=FILE: bash splits the second at "=" by default.
+    # --state FILE, --state=FILE: bash splits the second at "=" by default, and right after
+    # the "=" the word to complete is the empty one that follows it.
     if [[ $prev == --state || ($prev == = && ${COMP_WORDS[COMP_CWORD - 2]} == --state) ]]; then
+        [[ $cur == = ]] && cur=''
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return

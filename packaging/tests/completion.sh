@@ -27,8 +27,8 @@ check() { # NAME ACTUAL EXPECTED
     fi
 }
 
-# The words offered for LINE (the cursor at its end), sorted, on one line. LINE splits at
-# blanks outside quotes, as bash splits it for a completion function.
+# The words offered for LINE (the cursor at its end), sorted, on one line. LINE splits as
+# bash splits it for a completion function: at blanks outside quotes, and "=" is a word.
 complete_line() {
     local line=$1 words=('') quote='' c i
     for ((i = 0; i < ${#line}; i++)); do
@@ -36,6 +36,9 @@ complete_line() {
         if [[ -z $quote && $c == ' ' ]]; then
             [[ -n ${words[-1]} ]] && words+=('')
             continue
+        fi
+        if [[ -z $quote && ($c == = || ${words[-1]} == =) ]]; then
+            [[ -n ${words[-1]} ]] && words+=('')
         fi
         if [[ $c == "$quote" ]]; then
             quote=''
@@ -74,6 +77,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\SOFTWARE\Other\Profiles\Elsewhere]
 EOF
 
+mkdir "$tmp/files" && touch "$tmp/files/cpu" && cd "$tmp/files" || exit 1
 "$bin/qrxsim" reset k6-3+ || exit 1
 presets=$("$bin/qrxsim" presets | cut -d ' ' -f 1 | LC_ALL=C sort | paste -sd ' ')
 [[ " $presets " == *" k6-2+ "* && " $presets " == *" amd-leaf0 "* ]] ||
@@ -114,6 +118,10 @@ rows=(
     "qrxsim set e|efer epmr"
     "qrxsim fail 2 5 |1 3 4 6"
     "qrxsim log |clear"
+    "qrxsim --state $tmp/files/c|$tmp/files/cpu"
+    "qrxsim --state=|cpu"
+    "qrxsim --state=$tmp/files/c|$tmp/files/cpu"
+    "qrxsim --state=$tmp/files/cpu get P|PORT PSOR"
     "qrxsim show |"
 )
 for row in "${rows[@]}"; do
