@@ -1,0 +1,53 @@
+/* SPDX-License-Identifier: GPL-2.0 WITH Linux-syscall-note */
+/*
+ * qrxvxd: the interface between Quorix's programs and its kernel driver for
+ * AMD K6-family processors. Shared by the driver and by user space (C and C++).
+ *
+ * Every request is one QRXVXD_REQUEST ioctl on /dev/qrxvxd with the record
+ * below. The record has the same layout for 32-bit and 64-bit processes (the
+ * two 64-bit fields sit on 8-byte offsets), so a 32-bit program works on a
+ * 64-bit kernel unchanged.
+ */
+#ifndef QRXVXD_H
+#define QRXVXD_H
+
+#include <linux/ioctl.h>
+#include <linux/types.h>
+
+#define QRXVXD_DEVICE_PATH "/dev/qrxvxd"
+
+/*
+ * Request codes and their buffers (all fields unsigned 32-bit little-endian;
+ * a 64-bit register value travels as its high half first, then its low half):
+ *
+ * code  in                              out
+ * 1     register                        high, low
+ * 2     register, high, low             none
+ * 3     interval in ms (1..1000)        elapsed ms, cycles counted
+ * 4     none                            CR0
+ * 5     switch (1 on, 0 off)            none
+ * 6     switch (1 on, 0 off)            none
+ * 7     port, value                     none
+ *
+ * "none" is size 0 and address 0; every size must match exactly.
+ */
+#define QRXVXD_READ_MSR		1
+#define QRXVXD_WRITE_MSR	2
+#define QRXVXD_MEASURE_CLOCK	3
+#define QRXVXD_READ_CR0		4
+#define QRXVXD_SET_L1_CACHE	5
+#define QRXVXD_SET_L2_CACHE	6
+#define QRXVXD_PORT_OUTPUT	7
+
+struct qrxvxd_request {
+	__u32 code;	/* 1..6: the driver link's requests; 7: port output */
+	__u32 in_size;	/* bytes at in */
+	__u32 out_size;	/* bytes at out */
+	__u32 reserved;	/* must be 0 */
+	__u64 in;	/* user address of the input buffer, 0 for none */
+	__u64 out;	/* user address of the output buffer, 0 for none */
+};
+
+#define QRXVXD_REQUEST _IOW('Q', 1, struct qrxvxd_request)
+
+#endif /* QRXVXD_H */
