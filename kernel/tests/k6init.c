@@ -22,8 +22,11 @@
  *                                 @@@ stdout LABEL ... @@@ stderr LABEL ...
  *                                 @@@ end LABEL status N  (or signal N)
  *
- * Each step prints one "@@@" result line; the log follows between
- * "@@@ begin dmesg" and "@@@ end dmesg", and "@@@ poweroff" ends the run.
+ * A module load prints "@@@ load PATH: ok" or the errno's name (ENODEV);
+ * cpu-modules first prints "@@@ modalias ..." and, per matching alias,
+ * "@@@ alias PATTERN matches: module NAME". After the plan the kernel log
+ * follows between "@@@ begin dmesg" and "@@@ end dmesg", and "@@@ poweroff"
+ * ends the run.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -114,7 +117,7 @@ static int load_module(const char *path, const char *params)
 		err = errno;
 	if (fd >= 0)
 		close(fd);
-	say("insmod %s: %s", path, err ? errno_name(err) : "ok");
+	say("load %s: %s", path, err ? errno_name(err) : "ok");
 	return err;
 }
 
@@ -179,7 +182,7 @@ static void cpu_modules(const char *params)
 		if (module_path(name, path, sizeof(path)))
 			load_module(path, params);
 		else
-			say("insmod %s: not in modules.dep", name);
+			say("load %s: not in modules.dep", name);
 	}
 	fclose(f);
 	if (!matched)

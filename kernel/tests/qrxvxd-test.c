@@ -96,9 +96,10 @@ static int write_msr(uint32_t msr, uint32_t high, uint32_t low)
 static uint32_t read_cr0(void)
 {
 	uint32_t cr0 = 0;
+	int err = request(QRXVXD_READ_CR0, NULL, 0, &cr0, 4);
 
-	if (request(QRXVXD_READ_CR0, NULL, 0, &cr0, 4))
-		check(0, "ReadCr0", "%s", strerrorname_np(errno));
+	if (err)
+		check(0, "ReadCr0", "%s", strerrorname_np(err));
 	return cr0;
 }
 
