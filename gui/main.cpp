@@ -125,9 +125,21 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+// The application object is made on demand but must end with main, on every path out of it: Qt
+// tears its own global state down in the exit handlers, before this unit's statics, and a
+// QApplication destroyed after that crashes the program on its way out.
+class ApplicationScope {
+public:
+    ApplicationScope() = default;
+    ~ApplicationScope() { application.reset(); }
+    ApplicationScope(const ApplicationScope&) = delete;
+    ApplicationScope& operator=(const ApplicationScope&) = delete;
+};
 } // namespace
 
 int main(int argc, char** argv) {
+    const ApplicationScope applicationScope;
     SetApplicationTitle("Quorix");
     InstallBoxes();
 
@@ -173,6 +185,5 @@ int main(int argc, char** argv) {
         }
         SetDialogParent(nullptr);
     }
-    application.reset();
     return status;
 }

@@ -1,6 +1,7 @@
 // The program block of qrx, run as the built program with the module beside it: the silent
 // paths and their exit statuses, the early exits, and the window path. Every box is written to
 // standard output (QRX_DIALOG_LOG=-) instead of waiting for a user.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
+#include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
 
 namespace {
@@ -59,33 +61,99 @@ TEST_F(Program, SilentPathAppliesAStoredProfile) {
     EXPECT_EQ(now.DataPrefetchEnabled, s.DataPrefetchEnabled);
 }
 
-// Every path that ends without the window exits 1 after an error box, 0 otherwise.
+// The real program with its real message boxes, each closed by a user's click on its button:
+// the plugin loaded into it presses the button and writes one line per box to standard output.
+ProcessResult RunWithRealBoxes(const std::string& program, const std::vector<std::string>& args) {
+    return RunProgram(program, args,
+                      {"QT_PLUGIN_PATH=" + OutputDir() + "testplugins",
+                       "QT_QPA_GENERIC_PLUGINS=qrxboxcloser", "QRX_DIALOG_LOG="});
+}
+
+std::string RealBox(const std::string& caption, const std::string& text) {
+    return "Box\t" + caption + "\terror\t" + text + "\n";
+}
+
+// Every path that ends without the window exits 1 after an error box, 0 otherwise, and none
+// ends by a signal once its box was closed.
 TEST_F(Program, EndingWithoutWindowExitsOneExactlyWhenAnErrorWasShown) {
+    const std::string alone = TestDir() + "/alone/qrx";
+    const std::string copy =
+        "mkdir -p '" + TestDir() + "/alone' && cp '" + OutputDir() + "qrx' '" + alone + "'";
+    ASSERT_EQ(std::system(copy.c_str()), 0);
+    const std::string damaged = "not a line of a registry file\n";
+    const std::string newer = "[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n\"Version\"=\"0.9\"\n";
+    const std::string quorix = "Quorix:\\n";
     struct Case {
         const char* preset;
+        std::string program;
+        std::string registry; // the registry file's keys and values; empty for none
         std::vector<std::string> args;
-        std::string out;
+        std::string boxes; // the start of what the boxes said
         int status;
     };
     const Case cases[] = {
-        {"k6-3+", {"/Q"}, "", 0},
-        {"k6-3+", {"/Q", "/DEBUG"}, "", 0},
-        {"k6-3+", {"/bogus"}, ErrorBox("Unknown command: /bogus"), 1},
-        {"k6-3+", {"/L1"}, ErrorBox("/L1: 0 or 1 expected."), 1},
-        {"k6-3+", {"/L", "Missing", "/Q"}, ErrorBox("Error loading profile. Profile: MISSING"), 1},
-        {"k6", {"/WA", "600", "0", "/Q"}, ErrorBox("WA limit is maximum 508MB."), 1},
+        {"k6-3+", "qrx", "", {"/Q"}, "", 0},
+        {"k6-3+", "qrx", "", {"/Q", "/DEBUG"}, "", 0},
+        {"k6-3+", "qrx", "", {"/bogus"}, RealBox("Error", quorix + "Unknown command: /bogus"), 1},
+        {"k6-3+", "qrx", "", {"/L1"}, RealBox("Error", quorix + "/L1: 0 or 1 expected."), 1},
+        {"k6-3+",
+         "qrx",
+         "",
+         {"/L", "nosuch", "/Q"},
+         RealBox("Error", quorix + "Error loading profile. Profile: NOSUCH"),
+         1},
+        {"k6-3+",
+         "qrx",
+         "",
+         {"/M", "2.5"},
+         RealBox("Error", quorix + "Not a valid multiplier value: 2.5"),
+         1},
+        {"k6-3+",
+         "qrx",
+         "",
+         {"/WA", "9999", "0"},
+         RealBox("Error", quorix + "WA limit is maximum 4092MB."),
+         1},
+        {"k6",
+         "qrx",
+         "",
+         {"/WA", "600", "0", "/Q"},
+         RealBox("Error", quorix + "WA limit is maximum 508MB."),
+         1},
         // The engine refuses a misaligned range while applying.
         {"k6-3+",
+         "qrx",
+         "",
          {"/MTRR0", "100000", "4MB", "W", "/Q"},
-         ErrorBox("The base address of MTRR0 must be range-size aligned."),
+         RealBox("Error", quorix + "The base address of MTRR0 must be range-size aligned."),
+         1},
+        {"k6-3+", alone, "", {}, RealBox("Error", quorix + "Unable to load VXD."), 1},
+        {"k6-3+",
+         "qrx",
+         damaged,
+         {"/L", "Name", "/Q"},
+         "Box\tApplication Error\terror\tException RegistryError.\\nThe registry file ",
+         1},
+        {"k6-3+",
+         "qrx",
+         newer,
+         {},
+         RealBox("Error", quorix + "Found registry information of newer version of QRX. Exiting."),
          1},
     };
     for (const Case& c : cases) {
         ResetSimulator(c.preset);
-        const ProcessResult r = RunProgram("qrx", c.args, BoxLog);
-        EXPECT_EQ(r.out, c.out) << c.args[0];
-        EXPECT_EQ(r.exitStatus, c.status) << c.args[0] << " " << r.err;
+        std::remove(RegistryFilePath().c_str());
+        if (!c.registry.empty())
+            WriteRegistryFile(c.registry);
+        const ProcessResult r = RunWithRealBoxes(c.program, c.args);
+        const std::string what = c.args.empty() ? c.program : c.args[0];
+        EXPECT_EQ(r.exitStatus, c.status) << what << "\n" << r.err;
+        EXPECT_EQ(r.out.substr(0, c.boxes.size()), c.boxes) << what;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), c.boxes.empty() ? 0 : 1)
+            << what << ": " << r.out;
     }
+    std::remove(RegistryFilePath().c_str());
 }
 
 TEST_F(Program, RefusedParameterTouchesNeitherProcessorNorRegistry) {
