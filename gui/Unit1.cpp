@@ -31,6 +31,7 @@
 #include "gui/GuiFont.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit2.h"
+#include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
 
 namespace {
@@ -507,8 +508,11 @@ void TForm1::ShowDataPrefetch() {
 void TForm1::RefreshProfileList() {
     const int index = LoadProfileCombo->currentIndex();
     const int count = LoadProfileCombo->count();
+    // The names of an unreadable file are unknown; the box stays greyed until Refresh.
+    ProfilesBox->setEnabled(!RegistryUnusable);
     std::vector<std::string> names;
-    GetProfileNames(names);
+    if (!RegistryUnusable)
+        GetProfileNames(names);
     // The list is sorted as the user reads it, without regard to case.
     QStringList items;
     for (const std::string& name : names)
@@ -524,6 +528,8 @@ void TForm1::RefreshProfileList() {
 
 void TForm1::ShowAutoApply() {
     SetChecked(AutoApplyAtBootCheck, AutoApplyRegistered());
+    // Registering saves the profile "Startup_Settings", which an unreadable file cannot take.
+    AutoApplyAtBootCheck->setEnabled(!RegistryUnusable);
 }
 
 void TForm1::UpdateApplyButton() {
@@ -535,12 +541,27 @@ void TForm1::MarkModified() {
     UpdateApplyButton();
 }
 
+bool TForm1::ProbeRegistry() {
+    RegistryUnusable = false;
+    try {
+        StoredVersionMissing();
+    } catch (const RegistryError& error) {
+        if (error.Kind() != RegistryErrorKind::FileUnusable)
+            throw;
+        RegistryUnusable = true;
+        ShowException(error);
+    }
+    return !RegistryUnusable;
+}
+
 // --- Handlers ---
 
 void TForm1::FormCreate(QObject*) {
     if (DebugMode)
         DebugButton->setVisible(true);
-    if (!StoredVersionMissing()) {
+    // Identification and the processor's settings do not need the registry: a file that cannot
+    // be read is reported once, and the window still shows and tunes the processor.
+    if (ProbeRegistry() && !StoredVersionMissing()) {
         // A byte-by-byte comparison of the two texts, as the stored marker was always compared.
         if (ReadStoredVersion() > std::string(StoredVersionText)) {
             ShowError("Found registry information of newer version of QRX. Exiting.");
@@ -550,7 +571,8 @@ void TForm1::FormCreate(QObject*) {
     }
     IdentifyCPU(CurrentSettings);
     ShowSettings();
-    WriteStoredVersion();
+    if (!RegistryUnusable)
+        WriteStoredVersion();
     SettingsModified = false;
     UpdateApplyButton();
 }
@@ -580,6 +602,8 @@ void TForm1::ApplyButtonClick(QObject*) {
 
 void TForm1::RefreshClick(QObject*) {
     GetAllSettings(CurrentSettings);
+    // A registry file repaired meanwhile gives the profile controls back.
+    ProbeRegistry();
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();

@@ -37,6 +37,10 @@ public:
     // Set by FormCreate when the program must end without using the window (a newer version
     // stored in the registry).
     bool Terminated = false;
+    // Set while the registry file cannot be read or parsed: the profile controls and the
+    // auto-apply box are greyed, and nothing of the window touches the file until Refresh finds
+    // it readable again.
+    bool RegistryUnusable = false;
 
     // Display methods shared with the editing handlers.
     void ShowSettings();
@@ -52,6 +56,9 @@ public:
     void ShowAutoApply();
     void UpdateApplyButton();
     void MarkModified();
+    // Looks at the registry file and sets RegistryUnusable; a file that cannot be read or parsed
+    // is reported through the general error display. True when the file is usable.
+    bool ProbeRegistry();
 
     // The whole text as a signed decimal integer; "Error while converting WALimit." and 0 when
     // it is not one. Defined with the editing handlers.

@@ -13,6 +13,7 @@
 #include "gui/Application.h"
 #include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
+#include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
 
 namespace {
@@ -81,7 +82,14 @@ TSaveProfileDialog::TSaveProfileDialog(QWidget* parent)
 
 void TSaveProfileDialog::FormCreate(QObject*) {
     std::vector<std::string> names;
-    GetProfileNames(names);
+    try {
+        GetProfileNames(names);
+    } catch (const RegistryError& error) {
+        // The main window has reported the unreadable file and greys its Save button while it
+        // stays so; the dialog made at start-up stays hidden, and a save would report it again.
+        if (error.Kind() != RegistryErrorKind::FileUnusable)
+            throw;
+    }
     QStringList items;
     for (const std::string& name : names)
         items << QString::fromStdString(name);

@@ -13,7 +13,9 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
 #include "GuiTestSupport.h"
@@ -24,6 +26,8 @@
 #include "gui/GuiFont.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit1.h"
+#include "gui/Unit2.h"
+#include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
 
 namespace {
@@ -433,6 +437,75 @@ TEST_F(MainWindow, StoredVersionIsComparedByteByByte) {
             EXPECT_EQ(ReadStoredVersion(), "0.81") << c.stored;
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A registry file that cannot be read
+
+// What the Features page shows outside the profile controls: each named control's enabled
+// state and its text or checked state.
+std::map<std::string, std::string> ProcessorSide(TForm1& form) {
+    std::map<std::string, std::string> shown;
+    for (QWidget* w : form.FeaturesPage->findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || w->window() != &form ||
+            form.ProfilesBox->isAncestorOf(w) || w == form.ProfilesBox ||
+            w == form.AutoApplyAtBootCheck)
+            continue;
+        std::string state = w->isEnabled() ? "enabled" : "disabled";
+        if (auto* label = qobject_cast<QLabel*>(w))
+            state += " " + label->text().toStdString();
+        else if (auto* edit = qobject_cast<QLineEdit*>(w))
+            state += " " + edit->text().toStdString();
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            state += button->isChecked() ? " checked" : " unchecked";
+        else if (auto* combo = qobject_cast<QComboBox*>(w))
+            state += " " + combo->currentText().toStdString();
+        else if (auto* slider = qobject_cast<QSlider*>(w))
+            state += " " + std::to_string(slider->value());
+        shown[w->objectName().toStdString()] = state;
+    }
+    return shown;
+}
+
+TEST_F(MainWindow, DamagedRegistryFileIsReportedOnceAndOnlyTheProfileSideWaitsForIt) {
+    const auto healthy = ProcessorSide(*Open("k6-2+"));
+    WriteRegistryFile("not a line of a registry file\n");
+    const std::string damaged = ReadFile(RegistryFilePath());
+    dialogs.Clear();
+    // As the program starts: the window, then the hidden save dialog.
+    auto form = Open("k6-2+");
+    TSaveProfileDialog hiddenDialog;
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].caption, "Quorix");
+    EXPECT_NE(dialogs.boxes[0].text.find(RegistryFilePath()), std::string::npos);
+    SettingsTp processor;
+    IdentifyCPU(processor);
+    EXPECT_EQ(form->CurrentSettings, processor);
+    auto shown = ProcessorSide(*form);
+    for (const auto& [name, state] : healthy)
+        EXPECT_EQ(shown[name], state) << name;
+    const char* profileSide[] = {"LoadProfileCombo", "Button1", "DeleteProfileButton",
+                                 "AutoApplyAtBootCheck"};
+    for (const char* name : profileSide)
+        EXPECT_FALSE(Enabled(*form, name)) << name;
+
+    // The processor side works; Refresh tries the file again and reports it still damaged.
+    form->L2CacheEnableCheck->click();
+    form->ApplyButton->click();
+    IdentifyCPU(processor);
+    EXPECT_FALSE(processor.L2CacheEnabled);
+    form->Refresh->click();
+    EXPECT_EQ(dialogs.boxes.size(), 2u);
+    EXPECT_FALSE(Enabled(*form, "LoadProfileCombo"));
+    EXPECT_EQ(ReadFile(RegistryFilePath()), damaged);
+
+    WriteRegistryFile("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\Fast]\n");
+    form->Refresh->click();
+    EXPECT_EQ(dialogs.boxes.size(), 2u);
+    for (const char* name : {"LoadProfileCombo", "Button1", "AutoApplyAtBootCheck"})
+        EXPECT_TRUE(Enabled(*form, name)) << name;
+    EXPECT_EQ(form->LoadProfileCombo->itemText(0), "Fast");
+    std::remove(RegistryFilePath().c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
