@@ -627,13 +627,23 @@ void TForm1::Button1Click(QObject*) {
 }
 
 void TForm1::LoadProfileComboChange(QObject*) {
-    if (LoadProfileCombo->currentIndex() >= 0) {
-        if (!LoadProfile(LoadProfileCombo->currentText().toStdString(), CurrentSettings))
-            ShowError("An error occurred while loading profile from registry.");
+    const auto showChoice = [this] {
+        RefreshProfileList();
+        ShowSettings();
+        MarkModified();
+    };
+    try {
+        if (LoadProfileCombo->currentIndex() >= 0) {
+            if (!LoadProfile(LoadProfileCombo->currentText().toStdString(), CurrentSettings))
+                ShowError("An error occurred while loading profile from registry.");
+        }
+    } catch (const RegistryError&) {
+        // A profile whose values the registry refuses stays chosen, as one that fails to load
+        // does, so that it can be deleted; the error goes on to the general error display.
+        showChoice();
+        throw;
     }
-    RefreshProfileList();
-    ShowSettings();
-    MarkModified();
+    showChoice();
 }
 
 void TForm1::DeleteProfileButtonClick(QObject*) {

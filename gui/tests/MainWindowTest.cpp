@@ -735,6 +735,34 @@ TEST_F(MainWindow, ARegistryErrorInAHandlerReachesTheGeneralErrorDisplay) {
     EXPECT_EQ(dialogs.boxes[0].text, "Invalid data type for 'WAEnabled'");
 }
 
+TEST_F(MainWindow, AProfileThatFailedToLoadCanStillBeDeleted) {
+    struct Case {
+        const char* why;
+        const char* values;
+    };
+    const Case cases[] = {
+        {"its range has no size",
+         "\"MTRR0Enabled\"=dword:00000001\n\"MTRR0Start\"=dword:00000000\n"},
+        {"the registry refuses a value's type", "\"WAEnabled\"=\"yes\"\n"},
+    };
+    for (const Case& c : cases) {
+        ResetSimulator("k6-3+");
+        WriteRegistryFile(std::string("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\"
+                                      "Bad]\n") +
+                          c.values);
+        ASSERT_TRUE(LoadDriver());
+        TForm1 form;
+        form.LoadProfileCombo->setCurrentIndex(0);
+        emit form.LoadProfileCombo->activated(0);
+        EXPECT_EQ(dialogs.boxes.size(), 1u) << c.why;
+        ASSERT_TRUE(form.DeleteProfileButton->isEnabled()) << c.why;
+        dialogs.answers = {true};
+        form.DeleteProfileButton->click();
+        EXPECT_FALSE(ProfileExists("Bad")) << c.why;
+        dialogs.Clear();
+    }
+}
+
 TEST_F(MainWindow, CLineButtonPutsExactlyTheParameterTextOnTheClipboard) {
     for (const char* preset : {"k6-3+", "k6", "intel"}) {
         auto form = Open(preset);
