@@ -1,12 +1,15 @@
 // Support for the GUI tests (see GuiTestSupport.h).
 #include "GuiTestSupport.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
 
 #include "common/tests/support/TestSupport.h"
 #include "gui/Application.h"
+#include "gui/DebugFormUnit.h"
 #include "platform/Registry.h"
+#include "profiles/SaveLoad.h"
 
 namespace {
 // One application object per test process, made before the first test and kept to the end;
@@ -31,6 +34,23 @@ private:
 
 [[maybe_unused]] testing::Environment* const qtEnvironment =
     testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Every test starts as a fresh program would: no registry file, no log-on entry, and the debug
+// window's counter and toggle at their start values, whatever the test before it left, so the
+// tests pass in any order and in one process.
+class FreshStart : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        std::remove(RegistryFilePath().c_str());
+        std::remove(LogonStartFile(AutoApplyEntryName).c_str());
+        DebugTickCount = 0;
+        DebugToggle = false;
+    }
+};
+
+[[maybe_unused]] const bool freshStartInstalled = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshStart);
+    return true;
+}();
 } // namespace
 
 std::ostream& operator<<(std::ostream& os, const RecordedBox& box) {

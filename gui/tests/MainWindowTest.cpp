@@ -505,7 +505,6 @@ TEST_F(MainWindow, DamagedRegistryFileIsReportedOnceAndOnlyTheProfileSideWaitsFo
     for (const char* name : {"LoadProfileCombo", "Button1", "AutoApplyAtBootCheck"})
         EXPECT_TRUE(Enabled(*form, name)) << name;
     EXPECT_EQ(form->LoadProfileCombo->itemText(0), "Fast");
-    std::remove(RegistryFilePath().c_str());
 }
 
 // ---------------------------------------------------------------------------------------------

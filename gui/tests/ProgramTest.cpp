@@ -153,7 +153,6 @@ TEST_F(Program, EndingWithoutWindowExitsOneExactlyWhenAnErrorWasShown) {
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), c.boxes.empty() ? 0 : 1)
             << what << ": " << r.out;
     }
-    std::remove(RegistryFilePath().c_str());
 }
 
 TEST_F(Program, RefusedParameterTouchesNeitherProcessorNorRegistry) {
