@@ -272,8 +272,12 @@ void TForm1::EnableWCCheckClick(QObject* Sender) {
         check = EnableWC1Check;
     }
     if (range) {
+        // Unchecking a range in use starts it afresh. A box that the display turns off shows a
+        // record that already holds the range as unused, as it was read from the processor;
+        // that stays, so one state of the processor looks the same after Apply and Refresh.
+        const bool wasInUse = range->Enabled;
         range->Enabled = check->isChecked();
-        if (!range->Enabled) {
+        if (!range->Enabled && wasInUse) {
             range->Start = 0;
             range->SizeBytes = SizeToBytes(SizeTp::_128kB);
             range->Size = SizeTp::_128kB;

@@ -541,11 +541,11 @@ TEST_F(Controls, UncheckingARangeResetsItAndDisablesItsRow) {
 
 // A debug tick, a profile load or a refresh may turn a range off while the focus is in its start
 // field. The field is disabled, which takes the focus from it, but the user did not leave it: its
-// old text must not be taken over into the range that was just reset, nor be judged.
+// old text must not be taken over into the range the record now holds, nor be judged.
 class RangeTurnedOffFromTheRecord : public Controls,
                                     public testing::WithParamInterface<const char*> {};
 
-TEST_P(RangeTurnedOffFromTheRecord, WhileItsStartFieldHasTheFocusKeepsTheReset) {
+TEST_P(RangeTurnedOffFromTheRecord, WhileItsStartFieldHasTheFocusKeepsTheRecord) {
     Open(K6IIIPlus);
     Show([](SettingsTp& s) {
         s.WC.MTRR0 = {true, 0x100000, 0x100000, SizeTp::_1MB, MemoryTypeTp::WriteCombined};
@@ -554,11 +554,11 @@ TEST_P(RangeTurnedOffFromTheRecord, WhileItsStartFieldHasTheFocusKeepsTheReset) 
     const QString typed = QString::fromUtf8(GetParam());
     if (!typed.isEmpty())
         TypeOver(form->WC0Edit, typed);
-    form->CurrentSettings.WC.MTRR0.Enabled = false;
+    const MTRRTp unused{false, 0, 0, SizeTp::_4GB, MemoryTypeTp::NoEffect};
+    form->CurrentSettings.WC.MTRR0 = unused;
     form->ShowSettings();
 
-    const MTRRTp reset{false, 0, 0x20000, SizeTp::_128kB, MemoryTypeTp::NoEffect};
-    EXPECT_EQ(Range0(), reset);
+    EXPECT_EQ(Range0(), unused);
     EXPECT_EQ(S(Text(form->WC0Edit)), "00000000");
     EXPECT_FALSE(form->WC0Edit->isEnabled());
     EXPECT_TRUE(dialogs.boxes.empty());

@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -545,6 +546,51 @@ TEST_F(MainWindow, RefreshReadsTheProcessorAgainAndDropsEdits) {
     EXPECT_EQ(form->CurrentSettings.WriteOrderingType, WriteOrderingTp::GEWBED);
     EXPECT_FALSE(form->SettingsModified);
     EXPECT_FALSE(form->ApplyButton->isEnabled());
+}
+
+// An unused range reads back as 4 GB at 0, type Normal, however the window came to show it.
+TEST_F(MainWindow, AnUnusedRangeShowsAsTheProcessorHoldsItAfterApplyAndRefresh) {
+    struct Case {
+        const char* name;
+        const char* register0; // UWCCR when the window opens
+        std::function<void(TForm1&)> act;
+    };
+    const auto setRanges = [](const char* value) {
+        ASSERT_EQ(RunProgram("qrxsim", {"set", "C0000085", value}).exitStatus, 0);
+    };
+    const Case cases[] = {
+        {"ApplyOfARangeThatEncodesAsUnused", "0000000000000000",
+         [](TForm1& f) {
+             f.EnableWC0Check->click();
+             f.ApplyButton->click();
+         }},
+        {"RefreshAfterAnotherProgramTurnedItOff", "00000000000BFFFE",
+         [&](TForm1& f) {
+             setRanges("0000000000000000");
+             f.Refresh->click();
+         }},
+        {"ApplyOfARangeTheUserTurnedOff", "00000000000BFFFE",
+         [](TForm1& f) {
+             f.EnableWC0Check->click();
+             f.ApplyButton->click();
+         }},
+    };
+    for (const Case& c : cases) {
+        ResetSimulator("k6-3+");
+        setRanges(c.register0);
+        ASSERT_TRUE(LoadDriver());
+        TForm1 form;
+        c.act(form);
+        SettingsTp processor;
+        IdentifyCPU(processor);
+        EXPECT_EQ(form.CurrentSettings.WC.MTRR0, processor.WC.MTRR0) << c.name;
+        EXPECT_FALSE(form.EnableWC0Check->isChecked()) << c.name;
+        EXPECT_EQ(form.WC0Edit->text(), "00000000") << c.name;
+        EXPECT_EQ(form.WC0RangeEnd->text(), "FFFFFFFF") << c.name;
+        EXPECT_EQ(form.WC0SizeCombo->currentText(), "4 GB") << c.name;
+        EXPECT_EQ(form.WC0TypeCombo->currentText(), "Normal") << c.name;
+        EXPECT_FALSE(form.ApplyButton->isEnabled()) << c.name;
+    }
 }
 
 TEST_F(MainWindow, ApplyWithTheAutoApplyBoxTurnedOnRegistersAndSavesTheStartupProfile) {
