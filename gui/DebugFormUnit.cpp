@@ -77,6 +77,9 @@ TDebugForm::TDebugForm(TForm1* MainForm) : QWidget(MainForm, Qt::Window), MainFo
     StartStopButton = new QPushButton(QStringLiteral("&Start"), this);
     StartStopButton->setObjectName(QStringLiteral("StartStopButton"));
     StartStopButton->setGeometry(112, 64, 75, 25);
+    // Enter on a focused button presses it, as Space does.
+    for (QPushButton* button : {Apply, StartStopButton})
+        button->setAutoDefault(true);
 
     DebugTimer = new QTimer(this);
     DebugTimer->setObjectName(QStringLiteral("DebugTimer"));

@@ -2,6 +2,7 @@
 // profile list and the auto-apply box.
 #include "gui/Unit1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -27,6 +28,7 @@
 #include "driver/wintweak.h"
 #include "gui/Application.h"
 #include "gui/ContextHelp.h"
+#include "gui/ControlBehaviour.h"
 #include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
 #include "gui/SpinButton.h"
@@ -81,6 +83,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, con
                         int help, int x, int y, int w) {
     auto* button = Named(new QPushButton(Q(text), parent), name, hint, help);
     button->setGeometry(x, y, w, 25);
+    // Enter on a focused button presses it, as Space does.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -152,6 +156,7 @@ void TForm1::CreateControls() {
     PageControl1->setGeometry(0, 0, 476, 500);
     // Hot-tracking tabs: the tab bar, not the page control around it, receives the hover.
     PageControl1->tabBar()->setAttribute(Qt::WA_Hover);
+    PageControl1->tabBar()->setStyle(HotTrackingTabStyle(PageControl1->tabBar()));
     FeaturesPage = Named(new QWidget, "FeaturesPage");
     AboutPage = Named(new QWidget, "AboutPage");
     PageControl1->addTab(FeaturesPage, QStringLiteral("Features"));
@@ -239,6 +244,7 @@ void TForm1::CreateFeaturesPage() {
         for (const char* item : SizeItems)
             sizes[i]->addItem(Q(item));
         sizes[i]->setMaxVisibleItems(12);
+        sizes[i]->setStyle(CountedListStyle(sizes[i]));
         types[i] = MakeList(WCBox, r.type, "Type of memory", r.help + 4, 356, y, 94);
         for (const char* item : TypeItems)
             types[i]->addItem(Q(item));
@@ -277,6 +283,7 @@ void TForm1::CreateFeaturesPage() {
     EWBEStrongRadio = Named(new QRadioButton(QStringLiteral("All"), EWBEBox), "EWBEStrongRadio",
                             "Set the type of write ordering", 1022);
     EWBEStrongRadio->setGeometry(8, 56, 160, 18);
+    MakeRadioGroup({GEWBEDRadio, SEWBEDRadio, EWBEStrongRadio});
     WriteOrderingLabel1 = MakeLabel(EWBEBox, "WriteOrderingLabel1", "(fastest)", 172, 19, 76);
     WriteOrderingLabel2 = MakeLabel(EWBEBox, "WriteOrderingLabel2", "(fast)", 172, 38, 76);
     WriteOrderingLabel3 = MakeLabel(EWBEBox, "WriteOrderingLabel3", "(slowest)", 172, 57, 76);

@@ -58,11 +58,12 @@ TSaveProfileDialog::TSaveProfileDialog(QWidget* parent)
     OK = new QPushButton(QStringLiteral("OK"), this);
     OK->setObjectName(QStringLiteral("OK"));
     OK->setGeometry(16, 76, 75, 25);
-    OK->setAutoDefault(false);
+    // Enter on a focused button presses it; Enter in the name field saves (SaveEditKeyPress).
+    OK->setAutoDefault(true);
     Cancel = new QPushButton(QStringLiteral("Cancel"), this);
     Cancel->setObjectName(QStringLiteral("Cancel"));
     Cancel->setGeometry(108, 76, 75, 25);
-    Cancel->setAutoDefault(false);
+    Cancel->setAutoDefault(true);
     FitFontToControls(this);
 
     // Key preview: the dialog sees every key before the control that has the focus.

@@ -1,6 +1,8 @@
 // Tests of the main window's feature controls: what each control writes into the settings record,
 // the key rules and validation of the three edit fields, and the spin buttons, driven through
 // the real controls on the simulated processor.
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -12,7 +14,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -22,8 +27,10 @@
 
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
+#include "gui/DebugFormUnit.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit1.h"
+#include "gui/Unit2.h"
 #include "gui/tests/GuiTestSupport.h"
 
 namespace {
@@ -698,4 +705,118 @@ TEST_F(Controls, EditedLimitReachesTheProcessorOnApply) {
     EXPECT_EQ(WA().WALimit, 100);
     EXPECT_FALSE(form->ApplyButton->isEnabled());
 }
+} // namespace
+
+// --- What a new user expects of the lists, the radio group, the tabs and the buttons ---
+
+namespace {
+TEST_F(Controls, SizeListsOpenWithTwelveRowsVisible) {
+    Open(K6IIIPlus);
+    Show([](SettingsTp& s) {
+        s.WC.MTRR0 = {true, 0, 0x20000, SizeTp::_128kB, MemoryTypeTp::Uncached};
+        s.WC.MTRR1 = {true, 0, 0x20000, SizeTp::_128kB, MemoryTypeTp::Uncached};
+    });
+    for (QComboBox* list : {form->WC0SizeCombo, form->WC1SizeCombo}) {
+        list->showPopup();
+        QAbstractItemView* view = list->view();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+        int visible = 0;
+        for (int row = 0; row < list->count(); ++row)
+            visible +=
+                view->viewport()->rect().contains(view->visualRect(list->model()->index(row, 0)));
+        EXPECT_EQ(visible, 12) << S(list->objectName());
+        list->hidePopup();
+    }
+}
+
+class WriteOrderingGroup : public Controls, public testing::WithParamInterface<int> {};
+
+TEST_P(WriteOrderingGroup, TabLandsOnTheCheckedButtonAndArrowsMoveWithinTheGroup) {
+    Open(K6IIIPlus);
+    const int checked = GetParam();
+    Show([checked](SettingsTp& s) { s.WriteOrderingType = static_cast<WriteOrderingTp>(checked); });
+    QRadioButton* const radios[] = {form->GEWBEDRadio, form->SEWBEDRadio, form->EWBEStrongRadio};
+    Focus(form->MultiplierTrackBar);
+    QTest::keyClick(form->MultiplierTrackBar, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), radios[checked]);
+    QTest::keyClick(radios[checked], Qt::Key_Space);
+    EXPECT_FALSE(form->ApplyButton->isEnabled()) << "Space on the checked button changes nothing";
+
+    // Down and Right move to the next button, round from the last, and check it; Up and Left
+    // move back.
+    for (const auto& [forward, back] :
+         {std::pair{Qt::Key_Down, Qt::Key_Up}, std::pair{Qt::Key_Right, Qt::Key_Left}}) {
+        const int next = (checked + 1) % 3;
+        QTest::keyClick(radios[checked], forward);
+        EXPECT_EQ(QApplication::focusWidget(), radios[next]);
+        EXPECT_EQ(static_cast<int>(form->CurrentSettings.WriteOrderingType), next);
+        QTest::keyClick(radios[next], back);
+        EXPECT_EQ(QApplication::focusWidget(), radios[checked]);
+        EXPECT_TRUE(radios[checked]->isChecked());
+    }
+
+    // Tab leaves the group; Shift+Tab comes back to its checked button.
+    QTest::keyClick(radios[checked], Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form->CLineButton);
+    QTest::keyClick(form->CLineButton, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), radios[checked]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Checked, WriteOrderingGroup, testing::Values(0, 1, 2));
+
+TEST_F(Controls, HoveringOverAPageTabHighlightsIt) {
+    Open(K6IIIPlus);
+    QTabBar* tabs = form->PageControl1->tabBar();
+    const QRect about = tabs->tabRect(1);
+    QTest::mouseMove(form->FeaturesPage, form->FeaturesPage->rect().center());
+    const QImage plain = tabs->grab(about).toImage();
+    QTest::mouseMove(tabs, about.center());
+    const QImage hovered = tabs->grab(about).toImage();
+    EXPECT_NE(plain, hovered);
+}
+
+struct EnterCase {
+    const char* name;
+    std::function<QPushButton*(TForm1&)> button;
+};
+
+std::ostream& operator<<(std::ostream& os, const EnterCase& c) {
+    return os << c.name;
+}
+
+class EnterOnButton : public Controls, public testing::WithParamInterface<EnterCase> {};
+
+TEST_P(EnterOnButton, PressesIt) {
+    Open(K6IIIPlus);
+    form->MarkModified();
+    dialogs.answers = {false, false};
+    QPushButton* button = GetParam().button(*form);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        button->setFocus(Qt::TabFocusReason);
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::keyClick(button, key);
+        EXPECT_EQ(clicked.count(), 1) << (key == Qt::Key_Return ? "Return" : "Enter");
+        form->MarkModified();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, EnterOnButton,
+    testing::Values(EnterCase{"Apply", [](TForm1& f) { return f.ApplyButton; }},
+                    EnterCase{"Refresh", [](TForm1& f) { return f.Refresh; }},
+                    EnterCase{"CLineParameters", [](TForm1& f) { return f.CLineButton; }},
+                    EnterCase{"DeleteProfile",
+                              [](TForm1& f) {
+                                  f.DeleteProfileButton->setEnabled(true);
+                                  return f.DeleteProfileButton;
+                              }},
+                    EnterCase{"DebugWindowStart",
+                              [](TForm1& f) { return (new TDebugForm(&f))->StartStopButton; }},
+                    EnterCase{"SaveDialogCancel",
+                              [](TForm1& f) {
+                                  auto* dialog = new TSaveProfileDialog(&f);
+                                  dialog->setAttribute(Qt::WA_DeleteOnClose);
+                                  return dialog->Cancel;
+                              }}),
+    [](const testing::TestParamInfo<EnterCase>& info) { return info.param.name; });
 } // namespace
