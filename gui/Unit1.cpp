@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -675,4 +676,10 @@ void TForm1::AutoApplyAtBootCheckClick(QObject*) {
 
 void TForm1::CLineButtonClick(QObject*) {
     QGuiApplication::clipboard()->setText(Q(BuildCommandLine(CurrentSettings)));
+    // Nothing else shows that the click did something: a short note at the button says so,
+    // without a box to close.
+    QToolTip::showText(CLineButton->mapToGlobal(QPoint(0, CLineButton->height())),
+                       QStringLiteral("The settings are on the clipboard as command line "
+                                      "parameters."),
+                       CLineButton, QRect(), 3000);
 }

@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolTip>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
@@ -817,6 +818,11 @@ TEST_F(MainWindow, CLineButtonPutsExactlyTheParameterTextOnTheClipboard) {
         EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
                   BuildCommandLine(form->CurrentSettings))
             << preset;
+        // A note at the button, no box, says it was copied.
+        EXPECT_TRUE(QToolTip::isVisible()) << preset;
+        EXPECT_TRUE(QToolTip::text().contains("clipboard")) << preset;
+        EXPECT_EQ(dialogs.boxes, std::vector<RecordedBox>()) << preset;
+        QToolTip::hideText();
     }
 }
 
