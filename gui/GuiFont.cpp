@@ -8,11 +8,14 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QWidget>
 
 namespace {
@@ -42,14 +45,32 @@ bool Fits(QWidget* w) {
         return metrics.horizontalAdvance(VisibleText(button->text())) + frame <= w->width() &&
                metrics.height() + 4 <= w->height();
     }
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // The text shown, inside the frame and the edit's own margin of two pixels a side.
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->hasFrame()
+                               ? w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, w)
+                               : 0;
+        const QRect text = w->style()->subElementRect(QStyle::SE_LineEditContents, &option, w);
+        return metrics.horizontalAdvance(edit->text()) + 4 <= text.width() &&
+               metrics.height() <= text.height();
+    }
     if (auto* box = qobject_cast<QGroupBox*>(w))
         return metrics.horizontalAdvance(box->title()) + 16 <= w->width();
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        const int arrow = w->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, w);
+        // The closed list draws its item in the style's own text field, one pixel in from
+        // either side; every item must fit there, as any of them may be chosen.
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        option.editable = combo->isEditable();
+        option.frame = combo->hasFrame();
+        const QRect field = w->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxEditField, w);
         for (int i = 0; i < combo->count(); ++i)
-            if (metrics.horizontalAdvance(combo->itemText(i)) + arrow + 8 > w->width())
+            if (metrics.horizontalAdvance(combo->itemText(i)) + 2 > field.width())
                 return false;
-        return metrics.height() + 2 <= w->height();
+        return metrics.height() <= field.height();
     }
     return true;
 }
@@ -73,10 +94,17 @@ QStringList ClippedControls(QWidget* root) {
 int FitFontToControls(QWidget* root) {
     QFont font = root->font();
     int size = font.pixelSize() > 0 ? font.pixelSize() : DesignPixelSize;
+    // The narrower face of the same family keeps the design's size; only where even that does
+    // not fit does the text get smaller.
     while (true) {
-        font.setPixelSize(size);
-        root->setFont(font);
-        if (size <= SmallestPixelSize || ClippedControls(root).isEmpty())
+        for (int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed)}) {
+            font.setPixelSize(size);
+            font.setStretch(stretch);
+            root->setFont(font);
+            if (ClippedControls(root).isEmpty())
+                return size;
+        }
+        if (size <= SmallestPixelSize)
             return size;
         --size;
     }

@@ -13,8 +13,9 @@ QFont FormFont();
 // The names of the controls under root whose caption or items do not fit their width or height.
 QStringList ClippedControls(QWidget* root);
 
-// Shrinks root's font one pixel at a time (down to 8 pixels) until no caption is clipped; the
-// controls keep their places. Returns the pixel size chosen.
+// Chooses root's font so that no caption is clipped: the platform's face, else its narrower
+// (semi-condensed) face, each one pixel smaller at a time down to 8 pixels; the controls keep
+// their places. Returns the pixel size chosen.
 int FitFontToControls(QWidget* root);
 
 void CenterOnScreen(QWidget* window);
