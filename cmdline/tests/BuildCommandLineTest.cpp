@@ -3,7 +3,6 @@
 #include "cmdline/BuildCommandLine.h"
 
 #include <random>
-#include <sstream>
 
 #include "CmdlineTestSupport.h"
 
@@ -113,17 +112,9 @@ TEST(BuildCommandLine, GivesExactlyTheseTexts) {
         EXPECT_EQ(BuildCommandLine(c.settings), c.text) << c.what;
 }
 
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    return words;
-}
-
 TEST(BuildCommandLine, OutOfTableTextsAreRefusedByTheParser) {
     const Built c = BuiltCases().back();
-    SetParameterList(Words(c.text));
+    SetParameterList(SplitWords(c.text));
     ClearRecordedMessages();
     EXPECT_FALSE(ValidateCommandLine());
     EXPECT_EQ(RecordedErrors(), std::vector<std::string>{"/MTRR: invalid size: nknown"});
@@ -194,7 +185,7 @@ TEST_F(RoundTrip, ParsingTheBuiltTextGivesBackEverySupportedValueOnEveryPreset) 
             }
             const std::string text = BuildCommandLine(edited);
             SCOPED_TRACE(std::string(preset) + ": " + text);
-            SetParameterList(Words(text));
+            SetParameterList(SplitWords(text));
             ClearRecordedMessages();
             ASSERT_TRUE(ValidateCommandLine()) << testing::PrintToString(RecordedErrors());
             SettingsTp fresh;

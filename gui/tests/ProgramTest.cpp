@@ -69,8 +69,9 @@ ProcessResult RunWithRealBoxes(const std::string& program, const std::vector<std
                        "QT_QPA_GENERIC_PLUGINS=qrxboxcloser", "QRX_DIALOG_LOG="});
 }
 
-std::string RealBox(const std::string& caption, const std::string& text) {
-    return "Box\t" + caption + "\terror\t" + text + "\n";
+// The line of an error box of the GUI program's messages.
+std::string ShownError(const std::string& message) {
+    return "Box\tError\terror\tQuorix:\\n" + message + "\n";
 }
 
 // Every path that ends without the window exits 1 after an error box, 0 otherwise, and none
@@ -82,75 +83,42 @@ TEST_F(Program, EndingWithoutWindowExitsOneExactlyWhenAnErrorWasShown) {
     ASSERT_EQ(std::system(copy.c_str()), 0);
     const std::string damaged = "not a line of a registry file\n";
     const std::string newer = "[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n\"Version\"=\"0.9\"\n";
-    const std::string quorix = "Quorix:\\n";
     struct Case {
         const char* preset;
-        std::string program;
-        std::string registry; // the registry file's keys and values; empty for none
-        std::vector<std::string> args;
-        std::string boxes; // the start of what the boxes said
-        int status;
+        const char* args;
+        std::string box; // the start of the one box shown; empty for none
+        std::string program = "qrx";
+        std::string registry = ""; // the registry file's keys and values; empty for no file
     };
     const Case cases[] = {
-        {"k6-3+", "qrx", "", {"/Q"}, "", 0},
-        {"k6-3+", "qrx", "", {"/Q", "/DEBUG"}, "", 0},
-        {"k6-3+", "qrx", "", {"/bogus"}, RealBox("Error", quorix + "Unknown command: /bogus"), 1},
-        {"k6-3+", "qrx", "", {"/L1"}, RealBox("Error", quorix + "/L1: 0 or 1 expected."), 1},
-        {"k6-3+",
-         "qrx",
-         "",
-         {"/L", "nosuch", "/Q"},
-         RealBox("Error", quorix + "Error loading profile. Profile: NOSUCH"),
-         1},
-        {"k6-3+",
-         "qrx",
-         "",
-         {"/M", "2.5"},
-         RealBox("Error", quorix + "Not a valid multiplier value: 2.5"),
-         1},
-        {"k6-3+",
-         "qrx",
-         "",
-         {"/WA", "9999", "0"},
-         RealBox("Error", quorix + "WA limit is maximum 4092MB."),
-         1},
-        {"k6",
-         "qrx",
-         "",
-         {"/WA", "600", "0", "/Q"},
-         RealBox("Error", quorix + "WA limit is maximum 508MB."),
-         1},
+        {"k6-3+", "/Q", ""},
+        {"k6-3+", "/Q /DEBUG", ""},
+        {"k6-3+", "/bogus", ShownError("Unknown command: /bogus")},
+        {"k6-3+", "/L1", ShownError("/L1: 0 or 1 expected.")},
+        {"k6-3+", "/L nosuch /Q", ShownError("Error loading profile. Profile: NOSUCH")},
+        {"k6-3+", "/M 2.5", ShownError("Not a valid multiplier value: 2.5")},
+        {"k6-3+", "/WA 9999 0", ShownError("WA limit is maximum 4092MB.")},
+        {"k6", "/WA 600 0 /Q", ShownError("WA limit is maximum 508MB.")},
         // The engine refuses a misaligned range while applying.
-        {"k6-3+",
-         "qrx",
-         "",
-         {"/MTRR0", "100000", "4MB", "W", "/Q"},
-         RealBox("Error", quorix + "The base address of MTRR0 must be range-size aligned."),
-         1},
-        {"k6-3+", alone, "", {}, RealBox("Error", quorix + "Unable to load VXD."), 1},
-        {"k6-3+",
-         "qrx",
-         damaged,
-         {"/L", "Name", "/Q"},
-         "Box\tApplication Error\terror\tException RegistryError.\\nThe registry file ",
-         1},
-        {"k6-3+",
-         "qrx",
-         newer,
-         {},
-         RealBox("Error", quorix + "Found registry information of newer version of QRX. Exiting."),
-         1},
+        {"k6-3+", "/MTRR0 100000 4MB W /Q",
+         ShownError("The base address of MTRR0 must be range-size aligned.")},
+        {"k6-3+", "", ShownError("Unable to load VXD."), alone},
+        {"k6-3+", "/L Name /Q",
+         "Box\tApplication Error\terror\tException RegistryError.\\nThe registry file ", "qrx",
+         damaged},
+        {"k6-3+", "", ShownError("Found registry information of newer version of QRX. Exiting."),
+         "qrx", newer},
     };
     for (const Case& c : cases) {
         ResetSimulator(c.preset);
         std::remove(RegistryFilePath().c_str());
         if (!c.registry.empty())
             WriteRegistryFile(c.registry);
-        const ProcessResult r = RunWithRealBoxes(c.program, c.args);
-        const std::string what = c.args.empty() ? c.program : c.args[0];
-        EXPECT_EQ(r.exitStatus, c.status) << what << "\n" << r.err;
-        EXPECT_EQ(r.out.substr(0, c.boxes.size()), c.boxes) << what;
-        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), c.boxes.empty() ? 0 : 1)
+        const ProcessResult r = RunWithRealBoxes(c.program, SplitWords(c.args));
+        const std::string what = c.program + " " + c.args;
+        EXPECT_EQ(r.exitStatus, c.box.empty() ? 0 : 1) << what << "\n" << r.err;
+        EXPECT_EQ(r.out.substr(0, c.box.size()), c.box) << what;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), c.box.empty() ? 0 : 1)
             << what << ": " << r.out;
     }
 }

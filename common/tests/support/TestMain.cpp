@@ -28,7 +28,7 @@ void RemoveTree(const std::string& path) {
     if (error)
         std::fprintf(stderr, "could not remove %s: %s\n", path.c_str(), error.message().c_str());
 }
-}  // namespace
+} // namespace
 
 const std::string& TestDir() {
     return g_testDir;
@@ -132,6 +132,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
 }
 
 std::vector<std::string> SimLog() {

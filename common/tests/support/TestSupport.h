@@ -13,9 +13,9 @@ const std::string& TestDir();
 std::string OutputDir();
 
 struct ProcessResult {
-    int exitStatus = -1;      // exit status, or 128 + signal number when killed by a signal
-    std::string out;          // standard output
-    std::string err;          // standard error
+    int exitStatus = -1; // exit status, or 128 + signal number when killed by a signal
+    std::string out;     // standard output
+    std::string err;     // standard error
 };
 
 // Runs a program from the output folder (or any path containing '/') with the given arguments
@@ -32,6 +32,8 @@ std::string SimGet(const std::string& reg);
 std::vector<std::string> SimLog();
 // The lines of a text, without their line ends; a final line end adds no empty line.
 std::vector<std::string> SplitLines(const std::string& text);
+// The words of a text, as the blanks between them separate them.
+std::vector<std::string> SplitWords(const std::string& text);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
