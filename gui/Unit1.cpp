@@ -2,7 +2,6 @@
 // profile list and the auto-apply box.
 #include "gui/Unit1.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
@@ -77,6 +78,8 @@ std::string ShownError(const std::string& message) {
 // Every path that ends without the window exits 1 after an error box, 0 otherwise, and none
 // ends by a signal once its box was closed.
 TEST_F(Program, EndingWithoutWindowExitsOneExactlyWhenAnErrorWasShown) {
+    // Without the plugin nobody would close the boxes.
+    ASSERT_TRUE(std::ifstream(OutputDir() + "testplugins/generic/libqrxboxcloser.so"));
     const std::string alone = TestDir() + "/alone/qrx";
     const std::string copy =
         "mkdir -p '" + TestDir() + "/alone' && cp '" + OutputDir() + "qrx' '" + alone + "'";
