@@ -45,7 +45,7 @@ uint32_t HexToInt(const std::string& text, int32_t& error) {
             error = 1;
             return static_cast<uint32_t>(i + 1);
         }
-        accumulator = accumulator * 16u + digit;  // wraps modulo 2^32 by design
+        accumulator = accumulator * 16u + digit; // wraps modulo 2^32 by design
     }
     return accumulator;
 }

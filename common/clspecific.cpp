@@ -12,7 +12,7 @@ void WriteLine(const std::string& line) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
-}  // namespace
+} // namespace
 
 void ShowError(const std::string& message) {
     ++errorCount;

@@ -31,11 +31,11 @@ bool Request(uint32_t code, const unsigned char* in, uint32_t inSize, unsigned c
              uint32_t outSize) {
     if (out)
         std::memset(out, 0, outSize);
-    uint32_t returned = 0;  // not examined: the buffers have fixed sizes
+    uint32_t returned = 0; // not examined: the buffers have fixed sizes
     return DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned);
 }
 
-}  // namespace
+} // namespace
 
 std::string DriverDeviceName(const std::string& programDirectory) {
     std::string directory = programDirectory;
@@ -45,7 +45,7 @@ std::string DriverDeviceName(const std::string& programDirectory) {
     if (directory.size() < PathBufferSize) {
         std::vector<char> buffer(PathBufferSize, '\0');
         std::memcpy(buffer.data(), directory.data(), directory.size());
-        ShortPathName(buffer.data(), PathBufferSize);  // result not examined: long form stays
+        ShortPathName(buffer.data(), PathBufferSize); // result not examined: long form stays
         directory = std::string(buffer.data());
     }
     return DevicePrefix + directory + DriverFileName;
@@ -100,7 +100,7 @@ bool SwitchRequest(uint32_t code, bool enable) {
     PutU32(in, 0, enable ? 1u : 0u);
     return Request(code, in, sizeof in, nullptr, 0);
 }
-}  // namespace
+} // namespace
 
 bool SetL1Cache(bool enable) {
     return SwitchRequest(RequestSetL1Cache, enable);

@@ -31,7 +31,7 @@ TEST(Hex, InputAcceptsEitherCaseAndReportsFirstBadPosition) {
         {"a0000", 655360, 0},
         {"A0000", 655360, 0},
         {"ffffffff", 0xFFFFFFFFu, 0},
-        {"123456789", 0x23456789u, 0},  // the leading digit is shifted out
+        {"123456789", 0x23456789u, 0}, // the leading digit is shifted out
         {"0x10", 2, 1},
         {" 1", 1, 1},
         {"12G4", 3, 1},
@@ -54,8 +54,8 @@ TEST(Text, StripLeadingZerosKeepsOneCharacter) {
     struct Case {
         const char* in;
         const char* out;
-    } cases[] = {{"0005", "5"}, {"0000", "0"}, {"00A0", "A0"}, {"A000", "A000"}, {"", ""},
-                 {"0", "0"}};
+    } cases[] = {{"0005", "5"},    {"0000", "0"}, {"00A0", "A0"},
+                 {"A000", "A000"}, {"", ""},      {"0", "0"}};
     for (const Case& c : cases)
         EXPECT_EQ(StripLeadingZeros(c.in), c.out) << c.in;
 }
@@ -66,9 +66,9 @@ TEST(Bits, ExtractBitsTakesEitherOrderAndWholeWord) {
         uint16_t a, b;
         uint32_t result;
     } cases[] = {
-        {0x10, 4, 4, 1},          {0xEF, 4, 4, 0},           {0xABCD, 0, 3, 0xD},
-        {0xFE, 1, 7, 0x7F},       {0xFE, 7, 1, 0x7F},        {0xDEADBEEF, 0, 31, 0xDEADBEEF},
-        {0x80000000u, 31, 31, 1}, {0xC0000000u, 31, 30, 3},  {0x00FFF000, 12, 23, 0xFFF},
+        {0x10, 4, 4, 1},          {0xEF, 4, 4, 0},          {0xABCD, 0, 3, 0xD},
+        {0xFE, 1, 7, 0x7F},       {0xFE, 7, 1, 0x7F},       {0xDEADBEEF, 0, 31, 0xDEADBEEF},
+        {0x80000000u, 31, 31, 1}, {0xC0000000u, 31, 30, 3}, {0x00FFF000, 12, 23, 0xFFF},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ExtractBits(c.value, c.a, c.b), c.result) << c.value << " " << c.a << " " << c.b;

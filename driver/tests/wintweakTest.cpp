@@ -17,7 +17,7 @@ protected:
     void TearDown() override { UnloadDriver(); }
 };
 
-}  // namespace
+} // namespace
 
 TEST(DeviceName, PrefixDirectoryAndFileWithoutDoubledSeparator) {
     struct Case {
@@ -98,5 +98,5 @@ TEST_F(DriverLink, MeasureClockReturnsIntervalAndCycles) {
     uint32_t elapsed = 0, cycles = 0;
     ASSERT_TRUE(MeasureClock(50, elapsed, cycles));
     EXPECT_EQ(elapsed, 50u);
-    EXPECT_EQ(cycles, 450u * 1000u * 50u);  // the CXT-core K6-2 preset runs at 450 MHz
+    EXPECT_EQ(cycles, 450u * 1000u * 50u); // the CXT-core K6-2 preset runs at 450 MHz
 }

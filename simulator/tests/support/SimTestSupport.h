@@ -39,4 +39,3 @@ inline SimMachine Preset(const std::string& name) {
     EXPECT_NE(p, nullptr) << name;
     return p ? ResetMachine(*p) : SimMachine{};
 }
-
