@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cmdline/commandline.h"
-#include "common/RecordedMessages.h"
 #include "driver/wintweak.h"
+#include "testing/RecordedMessages.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "cmdline/commandline.h"
-#include "common/RecordedMessages.h"
 #include "driver/wintweak.h"
 #include "platform/Registry.h"
+#include "testing/RecordedMessages.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Without the module the parser still runs; only the processor reads give zeros.

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "cmdline/commandline.h"
-#include "common/RecordedMessages.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
+#include "testing/RecordedMessages.h"
+#include "testing/TestSupport.h"
 
 // The log lines that change the machine: register writes, cache switches and port outputs.
 inline std::vector<std::string> SimWrites() {

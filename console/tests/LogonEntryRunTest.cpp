@@ -2,10 +2,10 @@
 // (reset), and the entry's command run as the desktop would run it, restore the settings.
 #include <gtest/gtest.h>
 
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
 #include "profiles/SaveLoad.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

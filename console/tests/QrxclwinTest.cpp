@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

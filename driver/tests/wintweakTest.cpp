@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/General.h"
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <sstream>
 
 #include "common/General.h"
-#include "common/RecordedMessages.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
+#include "testing/RecordedMessages.h"
+#include "testing/TestSupport.h"
 
 void SimSetMsr(uint32_t index, uint32_t high, uint32_t low) {
     Sim({"set", DWordToHex(index), DWordToHex(high) + DWordToHex(low)});

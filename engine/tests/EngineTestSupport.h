@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 #include <cstdint>
 #include <string>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
-#include "common/RecordedMessages.h"
+#include "testing/RecordedMessages.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "EngineTestSupport.h"
 #include "common/General.h"
-#include "common/RecordedMessages.h"
+#include "testing/RecordedMessages.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "EngineTestSupport.h"
 #include "common/General.h"
-#include "common/RecordedMessages.h"
+#include "testing/RecordedMessages.h"
 
 namespace {
 

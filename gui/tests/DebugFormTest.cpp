@@ -17,7 +17,6 @@
 #include <memory>
 
 #include "cmdline/commandline.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
 #include "gui/DebugFormUnit.h"
@@ -25,6 +24,7 @@
 #include "gui/Unit1.h"
 #include "gui/tests/GuiTestSupport.h"
 #include "profiles/SaveLoad.h"
+#include "testing/TestSupport.h"
 
 namespace {
 // WHCR as each debug profile writes it on the K6-III+ (limit in bits 31..22, 4 MB units).

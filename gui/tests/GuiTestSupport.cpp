@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "common/tests/support/TestSupport.h"
 #include "gui/Application.h"
 #include "gui/DebugFormUnit.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
+#include "testing/TestSupport.h"
 
 namespace {
 // One application object per test process, made before the first test and kept to the end;

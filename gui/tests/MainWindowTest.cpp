@@ -23,7 +23,6 @@
 #include "GuiTestSupport.h"
 #include "cmdline/BuildCommandLine.h"
 #include "cmdline/commandline.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "gui/GuiFont.h"
 #include "gui/SpinButton.h"
@@ -31,6 +30,7 @@
 #include "gui/Unit2.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
+#include "testing/TestSupport.h"
 
 namespace {
 const std::string InfoHeading = "Quorix:\r\n";

@@ -13,12 +13,12 @@
 
 #include "GuiTestSupport.h"
 #include "common/Messages.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "gui/Application.h"
 #include "gui/ContextHelp.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit1.h"
+#include "testing/TestSupport.h"
 
 namespace {
 TEST(GuiMessages, ErrorAndInformationBoxesCarryTheStandardCaptionsAndTheProgramName) {

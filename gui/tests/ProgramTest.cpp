@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
+#include "testing/TestSupport.h"
 
 namespace {
 const std::vector<std::string> BoxLog = {"QRX_DIALOG_LOG=-"};

@@ -8,7 +8,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

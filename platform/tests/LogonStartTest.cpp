@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

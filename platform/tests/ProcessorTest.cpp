@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "common/tests/support/TestSupport.h"
 #include "platform/Device.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "common/tests/support/TestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "common/tests/support/TestSupport.h"
 #include "platform/Registry.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

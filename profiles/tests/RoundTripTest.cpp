@@ -7,9 +7,9 @@
 #include <functional>
 #include <sstream>
 
-#include "common/RecordedMessages.h"
-#include "common/tests/support/TestSupport.h"
 #include "driver/wintweak.h"
+#include "testing/RecordedMessages.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

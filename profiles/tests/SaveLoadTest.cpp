@@ -13,9 +13,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "common/RecordedMessages.h"
-#include "common/tests/support/TestSupport.h"
 #include "platform/Registry.h"
+#include "testing/RecordedMessages.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

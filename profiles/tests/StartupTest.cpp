@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "cmdline/BuildCommandLine.h"
-#include "common/RecordedMessages.h"
-#include "common/tests/support/TestSupport.h"
 #include "platform/Registry.h"
+#include "testing/RecordedMessages.h"
+#include "testing/TestSupport.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/tests/support/TestSupport.h"
 #include "simulator/Machine.h"
+#include "testing/TestSupport.h"
 
 // What a failed request must leave in the output buffer: whatever was there before.
 constexpr uint32_t Untouched = 0xA5A5A5A5u;

@@ -1,5 +1,5 @@
 // The tests' main: gives each test process a fresh temporary home before any test runs.
-#include "TestSupport.h"
+#include "testing/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // recordspecific: the tests' message implementation (see RecordedMessages.h).
-#include "Messages.h"
-#include "RecordedMessages.h"
+#include "common/Messages.h"
+#include "testing/RecordedMessages.h"
 
 #include <utility>
 
