@@ -1,5 +1,6 @@
 // The one message interface of the shared code. Each program links exactly one implementation
-// (guispecific: modal boxes; clspecific: lines on standard output); tests link recordspecific.
+// (guispecific: modal boxes, which the GUI installs; clspecific: lines on standard output);
+// tests link recordspecific (testing/).
 #pragma once
 
 #include <string>

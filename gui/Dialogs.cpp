@@ -72,6 +72,12 @@ void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon
         ShowQtMessageBox(caption, text, icon);
 }
 
+void ShowMessageOutputBox(const std::string& caption, const std::string& text,
+                          MessageBoxKind kind) {
+    ShowMessageBox(caption, text,
+                   kind == MessageBoxKind::Error ? BoxIcon::Error : BoxIcon::Information);
+}
+
 bool ConfirmBox(const std::string& text) {
     if (CurrentConfirm())
         return CurrentConfirm()("Confirm", text);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "common/guispecific.h"
+
 class QWidget;
 
 enum class BoxIcon { Error, Information, Question };
@@ -32,6 +34,10 @@ void Beep();
 MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
 ConfirmFunction SetConfirmFunction(ConfirmFunction function);
 BeepFunction SetBeepFunction(BeepFunction function);
+
+// The box of the GUI program's message output (guispecific): ShowMessageBox with the error or
+// the information icon. The program and the GUI tests install it with SetMessageBoxOutput.
+void ShowMessageOutputBox(const std::string& caption, const std::string& text, MessageBoxKind kind);
 
 // The real Qt boxes, for a replacement that wraps them. They need a QApplication.
 void ShowQtMessageBox(const std::string& caption, const std::string& text, BoxIcon icon);

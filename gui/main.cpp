@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     const ApplicationScope applicationScope;
     SetApplicationTitle("Quorix");
     InstallBoxes();
+    SetMessageBoxOutput(ShowMessageOutputBox);
 
     try {
         if (!LoadDriver()) {

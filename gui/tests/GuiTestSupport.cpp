@@ -22,6 +22,8 @@ public:
         static char* argv[] = {name, nullptr};
         application = new TApplication(argc, argv);
         SetApplicationTitle("Quorix");
+        // The program's message output, as its composition root installs it.
+        SetMessageBoxOutput(ShowMessageOutputBox);
     }
     void TearDown() override {
         delete application;

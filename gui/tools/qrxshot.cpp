@@ -110,6 +110,7 @@ int main(int argc, char** argv) {
     SetMessageBoxFunction([](const std::string& caption, const std::string& text, BoxIcon) {
         std::fprintf(stderr, "qrxshot: %s: %s\n", caption.c_str(), text.c_str());
     });
+    SetMessageBoxOutput(ShowMessageOutputBox);
     if (!LoadDriver()) {
         std::fprintf(stderr, "qrxshot: the driver module qrxvxd.vxd is not beside qrxshot\n");
         return 1;
