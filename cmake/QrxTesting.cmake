@@ -22,11 +22,28 @@ function(qrx_add_tests name)
     PROPERTIES TIMEOUT 120)
 endfunction()
 
+# Fuzz targets are built only with clang in the sanitizer build.
+if(QRX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(QRX_FUZZERS ON)
+else()
+  set(QRX_FUZZERS OFF)
+endif()
+
+# qrx_fuzzed_library(TARGET)
+# A library whose text reader a fuzz target exercises: where fuzz targets are built, it carries
+# libFuzzer's coverage instrumentation, so the fuzzer sees which paths an input reaches. The
+# library is still compiled once; tests linking it are unaffected by the instrumentation.
+function(qrx_fuzzed_library target)
+  if(QRX_FUZZERS)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
+endfunction()
+
 # qrx_add_fuzzer(NAME SOURCES src... LIBS lib... [SECONDS n])
 # A libFuzzer target for a text reader. Built only with clang in the sanitizer build, where the
 # test run gives it a short run (SECONDS, default 10) as one more CTest test.
 function(qrx_add_fuzzer name)
-  if(NOT (QRX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+  if(NOT QRX_FUZZERS)
     return()
   endif()
   cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;LIBS" ${ARGN})

@@ -1,5 +1,6 @@
-// commandline: validation and apply passes over the program's parameters. Compiled twice; the
-// GUI program's copy is built with QRX_CMDLINE_GUI and then also knows "/L" and "/Q".
+// commandline: validation and apply passes over the program's parameters. Every switch is one
+// row of a table that says what it takes and what it does; the profile switches count only
+// once the GUI program has installed them.
 #include "cmdline/commandline.h"
 
 #include <cstdint>
@@ -7,19 +8,13 @@
 #include "common/General.h"
 #include "common/Messages.h"
 
-#ifdef QRX_CMDLINE_GUI
-#include "profiles/SaveLoad.h"
-#endif
-
 bool DebugMode = false;
 
 namespace {
 
-#ifdef QRX_CMDLINE_GUI
-constexpr bool ProfileSwitches = true;
-#else
-constexpr bool ProfileSwitches = false;
-#endif
+// The profile store of "/L"; both null until the GUI program installs the profile switches.
+ProfileExistsProcTp installedProfileExists = nullptr;
+LoadProfileProcTp installedLoadProfile = nullptr;
 
 // Only the first 80 characters of a parameter take part in any comparison.
 constexpr size_t NormalisedLength = 80;
@@ -39,15 +34,6 @@ const MultiplierText MultiplierTexts[] = {
     {"2", 0},   {"2.0", 0}, {"3", 1},   {"3.0", 1}, {"3.5", 2}, {"4", 3},   {"4.0", 3},
     {"4.5", 4}, {"5", 5},   {"5.0", 5}, {"5.5", 6}, {"6", 7},   {"6.0", 7},
 };
-
-bool IsSettingSwitch(const std::string& text) {
-    static const char* const switches[] = {"/WA", "/L1",    "/L2",    "/DP",
-                                           "/M",  "/MTRR0", "/MTRR1", "/WO"};
-    for (const char* s : switches)
-        if (text == s)
-            return true;
-    return ProfileSwitches && text == "/L";
-}
 
 // The size word of an index as the command line writes it: the size name without its
 // leading underscore, upper-cased for comparison.
@@ -102,7 +88,7 @@ bool Report(const std::string& message) {
     return false;
 }
 
-bool ValidateRange(Cursor& c) {
+bool ValidateRange(Cursor& c, const std::string&) {
     std::string value;
     if (!c.TakeValue(value) || !IsStartAddressText(value))
         return Report("/MTRR: start address expected.");
@@ -113,7 +99,7 @@ bool ValidateRange(Cursor& c) {
     return true;
 }
 
-bool ValidateWA(Cursor& c) {
+bool ValidateWA(Cursor& c, const std::string&) {
     std::string value;
     if (!c.TakeValue(value) || StartsWithSlash(value))
         return Report("/WA: WA limit expected.");
@@ -126,7 +112,50 @@ bool ValidateWA(Cursor& c) {
     return true;
 }
 
-bool ApplyRange(Cursor& c, MTRRTp& range) {
+bool ValidateOnOff(Cursor& c, const std::string& name) {
+    std::string value;
+    if (!c.TakeValue(value) || !IsZeroOrOne(value))
+        return Report(name + ": 0 or 1 expected.");
+    return true;
+}
+
+bool ValidateWriteOrdering(Cursor& c, const std::string&) {
+    std::string value;
+    if (!c.TakeValue(value) || !IsZeroOneOrTwo(value))
+        return Report("/WO: 0 or 1 or 2 expected.");
+    return true;
+}
+
+bool ValidateMultiplier(Cursor& c, const std::string&) {
+    std::string value;
+    if (!c.TakeValue(value) || StartsWithSlash(value))
+        return Report("/M: value expected.");
+    if (!IsMultiplierText(value))
+        return Report("Not a valid multiplier value: " + value);
+    return true;
+}
+
+bool ValidateProfile(Cursor& c, const std::string&) {
+    std::string value;
+    if (!c.TakeValue(value) || StartsWithSlash(value))
+        return Report("No profile specified.");
+    if (ContainsBackslash(value))
+        return Report("Invalid profile name.");
+    return true;
+}
+
+bool ValidateNoValue(Cursor&, const std::string&) {
+    return true;
+}
+
+// What the apply pass works on: the record, and whether the main window is to be shown.
+struct ApplyTarget {
+    SettingsTp& working;
+    bool& showWindow;
+};
+
+bool ApplyRange(Cursor& c, const std::string& name, ApplyTarget& target) {
+    MTRRTp& range = name == "/MTRR0" ? target.working.WC.MTRR0 : target.working.WC.MTRR1;
     std::string value;
     c.TakeValue(value);
     int32_t error = 0;
@@ -149,6 +178,113 @@ bool ApplyRange(Cursor& c, MTRRTp& range) {
         range.MemoryType = MemoryTypeTp::Uncached;
     range.Enabled = true;
     return true;
+}
+
+bool ApplyWA(Cursor& c, const std::string&, ApplyTarget& target) {
+    WATp& wa = target.working.WA;
+    std::string value;
+    c.TakeValue(value);
+    int32_t limit = 0;
+    if (!DecimalToInt(value, limit))
+        return Report(ParameterAt(c.index) + " is not a valid value.");
+    if (limit > wa.WAMaxLimit)
+        return Report("WA limit is maximum " + IntToText(wa.WAMaxLimit) + "MB.");
+    wa.WALimit = limit;
+    c.TakeValue(value);
+    if (value == "0")
+        wa.WA1516MB = false;
+    else if (value == "1")
+        wa.WA1516MB = true;
+    wa.WAEnabled = true;
+    return true;
+}
+
+bool ApplyOnOff(Cursor& c, const std::string& name, ApplyTarget& target) {
+    SettingsTp& working = target.working;
+    bool& field = name == "/L1"   ? working.L1CacheEnabled
+                  : name == "/L2" ? working.L2CacheEnabled
+                                  : working.DataPrefetchEnabled;
+    std::string value;
+    c.TakeValue(value);
+    if (value == "0")
+        field = false;
+    else if (value == "1")
+        field = true;
+    return true;
+}
+
+bool ApplyWriteOrdering(Cursor& c, const std::string&, ApplyTarget& target) {
+    std::string value;
+    c.TakeValue(value);
+    if (value == "0")
+        target.working.WriteOrderingType = WriteOrderingTp::EWBEStrong;
+    else if (value == "1")
+        target.working.WriteOrderingType = WriteOrderingTp::SEWBED;
+    else if (value == "2")
+        target.working.WriteOrderingType = WriteOrderingTp::GEWBED;
+    return true;
+}
+
+bool ApplyMultiplier(Cursor& c, const std::string&, ApplyTarget& target) {
+    std::string value;
+    c.TakeValue(value);
+    for (const MultiplierText& m : MultiplierTexts)
+        if (value == m.text)
+            target.working.CPU.Multiplier = m.index;
+    return true;
+}
+
+bool ApplyProfile(Cursor& c, const std::string&, ApplyTarget& target) {
+    std::string value;
+    c.TakeValue(value);
+    if (!LoadNamedProfile(value, target.working))
+        return Report("Error loading profile. Profile: " + value);
+    return true;
+}
+
+bool ApplyQuiet(Cursor&, const std::string&, ApplyTarget& target) {
+    target.showWindow = false;
+    return true;
+}
+
+bool ApplyDebug(Cursor&, const std::string&, ApplyTarget&) {
+    DebugMode = true;
+    return true;
+}
+
+// One switch: its name as the normalised parameter reads, whether it is a settings switch (one
+// that reads and applies the processor's settings), whether only the profile switches bring it,
+// and its two passes. Each pass takes the switch's values through the cursor, gets the switch's
+// name, and reports its own refusal.
+struct SwitchTp {
+    const char* name;
+    bool setting;
+    bool profileSwitch;
+    bool (*validate)(Cursor& c, const std::string& name);
+    bool (*apply)(Cursor& c, const std::string& name, ApplyTarget& target);
+};
+
+const SwitchTp Switches[] = {
+    {"/WA", true, false, ValidateWA, ApplyWA},
+    {"/L1", true, false, ValidateOnOff, ApplyOnOff},
+    {"/L2", true, false, ValidateOnOff, ApplyOnOff},
+    {"/DP", true, false, ValidateOnOff, ApplyOnOff},
+    {"/WO", true, false, ValidateWriteOrdering, ApplyWriteOrdering},
+    {"/M", true, false, ValidateMultiplier, ApplyMultiplier},
+    {"/MTRR0", true, false, ValidateRange, ApplyRange},
+    {"/MTRR1", true, false, ValidateRange, ApplyRange},
+    {"/L", true, true, ValidateProfile, ApplyProfile},
+    {"/Q", false, true, ValidateNoValue, ApplyQuiet},
+    {"/DEBUG", false, false, ValidateNoValue, ApplyDebug},
+};
+
+// The switch a parameter names exactly, or null; the profile switches only once installed.
+const SwitchTp* FindSwitch(const std::string& text) {
+    const bool profileSwitches = installedProfileExists && installedLoadProfile;
+    for (const SwitchTp& s : Switches)
+        if (text == s.name && (profileSwitches || !s.profileSwitch))
+            return &s;
+    return nullptr;
 }
 
 } // namespace
@@ -229,101 +365,35 @@ bool IsMemoryTypeText(const std::string& text) {
 }
 
 bool HasSettingSwitch() {
-    for (int i = 1; i <= ParameterCount(); ++i)
-        if (IsSettingSwitch(MakeUpper(ParameterAt(i))))
+    for (int i = 1; i <= ParameterCount(); ++i) {
+        const SwitchTp* s = FindSwitch(MakeUpper(ParameterAt(i)));
+        if (s && s->setting)
             return true;
+    }
     return false;
 }
 
 bool ValidateCommandLine() {
     for (Cursor c; !c.AtEnd(); c.NextSwitch()) {
         const std::string p = c.Current();
-        std::string value;
-        if (p == "/DEBUG" || (ProfileSwitches && p == "/Q")) {
-            continue;
-        } else if (ProfileSwitches && p == "/L") {
-            if (!c.TakeValue(value) || StartsWithSlash(value))
-                return Report("No profile specified.");
-            if (ContainsBackslash(value))
-                return Report("Invalid profile name.");
-        } else if (p == "/L1" || p == "/L2" || p == "/DP") {
-            if (!c.TakeValue(value) || !IsZeroOrOne(value))
-                return Report(p + ": 0 or 1 expected.");
-        } else if (p == "/WO") {
-            if (!c.TakeValue(value) || !IsZeroOneOrTwo(value))
-                return Report("/WO: 0 or 1 or 2 expected.");
-        } else if (p == "/M") {
-            if (!c.TakeValue(value) || StartsWithSlash(value))
-                return Report("/M: value expected.");
-            if (!IsMultiplierText(value))
-                return Report("Not a valid multiplier value: " + value);
-        } else if (p == "/WA") {
-            if (!ValidateWA(c))
-                return false;
-        } else if (p == "/MTRR0" || p == "/MTRR1") {
-            if (!ValidateRange(c))
-                return false;
-        } else {
+        const SwitchTp* s = FindSwitch(p);
+        if (!s)
             return Report("Unknown command: " + ParameterAt(c.index));
-        }
+        if (!s->validate(c, p))
+            return false;
     }
     return true;
 }
 
 bool ApplyParametersToRecord(SettingsTp& working, bool& showWindow) {
+    ApplyTarget target{working, showWindow};
     for (Cursor c; !c.AtEnd(); c.NextSwitch()) {
         const std::string p = c.Current();
-        std::string value;
-        if (p == "/DEBUG") {
-            DebugMode = true;
-        } else if (ProfileSwitches && p == "/L") {
-            c.TakeValue(value);
-            if (!LoadNamedProfile(value, working))
-                return Report("Error loading profile. Profile: " + value);
-        } else if (ProfileSwitches && p == "/Q") {
-            showWindow = false;
-        } else if (p == "/L1" || p == "/L2" || p == "/DP") {
-            c.TakeValue(value);
-            bool& field = p == "/L1"   ? working.L1CacheEnabled
-                          : p == "/L2" ? working.L2CacheEnabled
-                                       : working.DataPrefetchEnabled;
-            if (value == "0")
-                field = false;
-            else if (value == "1")
-                field = true;
-        } else if (p == "/WO") {
-            c.TakeValue(value);
-            if (value == "0")
-                working.WriteOrderingType = WriteOrderingTp::EWBEStrong;
-            else if (value == "1")
-                working.WriteOrderingType = WriteOrderingTp::SEWBED;
-            else if (value == "2")
-                working.WriteOrderingType = WriteOrderingTp::GEWBED;
-        } else if (p == "/M") {
-            c.TakeValue(value);
-            for (const MultiplierText& m : MultiplierTexts)
-                if (value == m.text)
-                    working.CPU.Multiplier = m.index;
-        } else if (p == "/WA") {
-            c.TakeValue(value);
-            int32_t limit = 0;
-            if (!DecimalToInt(value, limit))
-                return Report(ParameterAt(c.index) + " is not a valid value.");
-            if (limit > working.WA.WAMaxLimit)
-                return Report("WA limit is maximum " + IntToText(working.WA.WAMaxLimit) + "MB.");
-            working.WA.WALimit = limit;
-            c.TakeValue(value);
-            if (value == "0")
-                working.WA.WA1516MB = false;
-            else if (value == "1")
-                working.WA.WA1516MB = true;
-            working.WA.WAEnabled = true;
-        } else if (p == "/MTRR0" || p == "/MTRR1") {
-            if (!ApplyRange(c, p == "/MTRR0" ? working.WC.MTRR0 : working.WC.MTRR1))
-                return false;
-        } else {
+        const SwitchTp* s = FindSwitch(p);
+        if (!s)
             return Report("Internal error parsing the command line. Last parameter: " + p);
-        }
+        if (!s->apply(c, p, target))
+            return false;
     }
     return true;
 }
@@ -345,8 +415,12 @@ bool ProcessCommandLine() {
     return result;
 }
 
-#ifdef QRX_CMDLINE_GUI
-bool LoadNamedProfile(const std::string& name, SettingsTp& settings) {
-    return ProfileExists(name) && LoadProfile(name, settings);
+void InstallProfileSwitches(ProfileExistsProcTp profileExists, LoadProfileProcTp loadProfile) {
+    installedProfileExists = profileExists;
+    installedLoadProfile = loadProfile;
 }
-#endif
+
+bool LoadNamedProfile(const std::string& name, SettingsTp& settings) {
+    return installedProfileExists && installedLoadProfile && installedProfileExists(name) &&
+           installedLoadProfile(name, settings);
+}

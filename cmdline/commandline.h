@@ -2,9 +2,11 @@
 // and stops at the first error; an apply pass lays the parameters over the processor's current
 // settings and hands the result to the engine once, after the last parameter.
 //
-// One source, two libraries: qrx_cmdline_gui (the GUI program) also knows "/L" (load a stored
-// profile) and "/Q" (end without the main window); qrx_cmdline_console reports both as unknown
-// commands and does not link the profile store. Everything else behaves the same in both.
+// Both programs link the same library. Only the GUI program knows "/L" (load a stored profile)
+// and "/Q" (end without the main window): its composition root installs them, with the profile
+// store "/L" reads, by InstallProfileSwitches. Without them both are unknown commands, which is
+// the console program's command line; it links no profile store. Everything else behaves the
+// same in both.
 #pragma once
 
 #include <string>
@@ -49,8 +51,19 @@ bool HasSettingSwitch();
 // IdentifyCPU; ProcessCommandLine is this plus the validation and the one SetAllSettings.
 bool ApplyParametersToRecord(SettingsTp& Working, bool& ShowWindow);
 
-// GUI program's copy only: ProfileExists(Name) and, only when that is true, the result of
-// LoadProfile(Name, Settings). A missing profile gives false without a message of the store.
+// --- The profile switches ---
+
+// The profile store's two operations that "/L" uses (SaveLoad's ProfileExists and LoadProfile).
+using ProfileExistsProcTp = bool (*)(const std::string& name);
+using LoadProfileProcTp = bool (*)(const std::string& name, SettingsTp& settings);
+
+// Makes "/L" (a settings switch) and "/Q" known, "/L" reading the given store. Null for either
+// operation removes both switches again.
+void InstallProfileSwitches(ProfileExistsProcTp profileExists, LoadProfileProcTp loadProfile);
+
+// The installed store's ProfileExists(Name) and, only when that is true, the result of its
+// LoadProfile(Name, Settings); false without the profile switches. A missing profile gives false
+// without a message of the store.
 bool LoadNamedProfile(const std::string& Name, SettingsTp& Settings);
 
 // --- Value checks (the texts are already normalised) ---

@@ -1,6 +1,7 @@
 // qrx: the GUI program block. It opens the driver, lets the command line act, and only when the
 // command line asks for the window builds the forms and runs the message loop. This is the
-// composition root: it picks the real message boxes and the help file for everything else.
+// composition root: it picks the real message boxes, the profile switches of the command line
+// and the help file for everything else.
 #include <QCloseEvent>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "gui/Dialogs.h"
 #include "gui/Unit1.h"
 #include "gui/Unit2.h"
+#include "profiles/SaveLoad.h"
 
 namespace {
 int applicationArgc = 1;
@@ -150,6 +152,8 @@ int main(int argc, char** argv) {
             return StatusWithoutWindow();
         }
         SetParameterList(argc, argv);
+        // "/L" and "/Q" are this program's own; "/L" reads the profile store.
+        InstallProfileSwitches(ProfileExists, LoadProfile);
         if (!ProcessCommandLine())
             return StatusWithoutWindow();
     } catch (const std::exception& error) {
