@@ -2,18 +2,14 @@
 #include "General.h"
 
 #include "platform/Process.h"
+#include "platform/posixlib/Ascii.h"
 
 namespace {
 const char HexDigits[] = "0123456789ABCDEF";
 }
 
 std::string MakeUpper(const std::string& text) {
-    std::string result = text;
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
+    return qrxposix::UpperAscii(text);
 }
 
 std::string WordToHex(uint16_t value) {

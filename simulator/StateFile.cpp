@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posixlib/BaseDirectory.h"
+#include "platform/posixlib/Files.h"
 #include "simulator/SimText.h"
 
 namespace {
@@ -34,81 +35,21 @@ std::string Quote(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-std::string ParentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // mkdir -p for the folder that holds the state file.
 void MakeFolders(const std::string& folder) {
-    if (folder.empty() || folder == "/" || folder == ".")
-        return;
-    struct stat st;
-    if (stat(folder.c_str(), &st) == 0)
-        return;
-    MakeFolders(ParentOf(folder));
-    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-        throw SimStateError("cannot create the folder " + Quote(folder) +
+    std::string failed;
+    if (!qrxposix::MakeFolders(folder, 0755, failed))
+        throw SimStateError("cannot create the folder " + Quote(failed) +
                             " for the simulated processor's state file: " + ErrnoText() +
                             "; choose another file with --state or QRX_SIM_STATE");
 }
 
-bool ReadWhole(const std::string& path, std::string& content, uint64_t limit) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    content.clear();
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int saved = errno;
-            close(fd);
-            errno = saved;
-            return n == 0;
-        }
-        content.append(buffer, static_cast<size_t>(n));
-        if (content.size() > limit) {
-            close(fd);
-            return true; // the caller sees the size and reports it
-        }
-    }
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Write to a temporary file in the same folder and rename it over the target, so a reader
-// (or a crash) only ever finds the old or the new content. No fsync: the machine's state need
-// not outlive the computer, any more than real registers do.
+// Written beside and renamed over, so a reader (or a crash) only ever finds the old or the new
+// content. Not flushed: the machine's state need not outlive the computer, any more than real
+// registers do.
 bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, data);
-    const int saved = errno;
-    if (close(fd) != 0 || !ok || rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = ok ? errno : saved;
-        unlink(temp.c_str());
-        errno = err;
-        return false;
-    }
-    return true;
+    std::string cause;
+    return qrxposix::ReplaceFile(path, data, 0644, qrxposix::Durability::Unflushed, cause);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -169,21 +110,7 @@ std::string SimStatePath(const std::string& explicitPath) {
     const char* state = std::getenv("QRX_SIM_STATE");
     if (state && *state)
         return state;
-    std::string base;
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    // A relative XDG_STATE_HOME is invalid and ignored, as for every XDG base directory.
-    if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        std::string homeDir = home && *home ? home : "";
-        if (homeDir.empty()) {
-            if (const passwd* pw = getpwuid(getuid()))
-                homeDir = pw->pw_dir ? pw->pw_dir : "";
-        }
-        base = homeDir + "/.local/state";
-    }
-    return base + "/quorix/simulated-cpu";
+    return qrxposix::XdgStateHome() + "/quorix/simulated-cpu";
 }
 
 std::string SimLogPath(const std::string& statePath) {
@@ -321,7 +248,7 @@ private:
 };
 
 SimStore::SimStore(std::string statePath) : path_(std::move(statePath)) {
-    MakeFolders(ParentOf(path_));
+    MakeFolders(qrxposix::DirectoryOf(path_));
     const std::string lockPath = SimLockPath(path_);
     lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lockFd_ < 0)
@@ -335,7 +262,7 @@ SimStore::~SimStore() {
 }
 
 void SimStore::Write(const SimMachine& m) {
-    MakeFolders(ParentOf(path_));
+    MakeFolders(qrxposix::DirectoryOf(path_));
     // A reset cannot mend a folder (or any other non-file) in the state file's place: the
     // rename would fail with a reason about the folder that holds it.
     struct stat st;
@@ -368,7 +295,7 @@ void SimStore::LoadIfChanged() {
     if (!S_ISREG(st.st_mode))
         throw NotARegularFile(path_);
     std::string text;
-    if (!ReadWhole(path_, text, MaxStateBytes))
+    if (!qrxposix::ReadWholeFile(path_, text, MaxStateBytes))
         throw SimStateError("cannot read the simulated processor's state file " + Quote(path_) +
                             ": " + ErrnoText());
     if (loaded_ && text == text_)
@@ -393,7 +320,7 @@ void SimStore::AppendLog(const std::vector<std::string>& lines) {
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
     const std::string logPath = SimLogPath(path_);
     const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || !WriteAll(fd, data)) {
+    if (fd < 0 || !qrxposix::WriteAll(fd, data)) {
         const std::string why = ErrnoText();
         if (fd >= 0)
             close(fd);
@@ -406,7 +333,7 @@ void SimStore::AppendLog(const std::vector<std::string>& lines) {
         return;
     // Keep the newest lines; the appends since the last trim make this rare.
     std::string text;
-    if (!ReadWhole(logPath, text, UINT64_MAX))
+    if (!qrxposix::ReadWholeFile(logPath, text, UINT64_MAX))
         return;
     // from becomes the start of the newest TrimKeepLines lines.
     size_t from = 0, count = 0, i = text.empty() ? 0 : text.size() - 1;
@@ -448,7 +375,7 @@ std::vector<std::string> SimStore::ReadLog() {
     Lock lock(*this);
     LoadIfChanged();
     std::string text;
-    if (!ReadWhole(SimLogPath(path_), text, UINT64_MAX)) {
+    if (!qrxposix::ReadWholeFile(SimLogPath(path_), text, UINT64_MAX)) {
         if (errno == ENOENT)
             return {};
         throw SimStateError("cannot read the request log " + Quote(SimLogPath(path_)) + ": " +

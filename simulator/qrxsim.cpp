@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posixlib/Ascii.h"
 #include "simulator/Machine.h"
 #include "simulator/SimText.h"
 #include "simulator/StateFile.h"
@@ -35,13 +36,6 @@ struct UsageError {
     bool showUsage = true; // false when the command was well formed but asks the impossible
 };
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 enum class RegKind { Msr, Cr0, Port };
 struct RegName {
     RegKind kind;
@@ -49,7 +43,7 @@ struct RegName {
 };
 
 RegName ParseReg(const std::string& text) {
-    const std::string upper = Upper(text);
+    const std::string upper = qrxposix::UpperAscii(text);
     if (upper == "CR0")
         return {RegKind::Cr0, 0};
     if (upper == "PORT")

@@ -1,19 +1,19 @@
 // Log-on start seam, POSIX: XDG autostart entries ($XDG_CONFIG_HOME/autostart/N.desktop).
 #include "platform/LogonStart.h"
-#include "platform/posix/Files.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <ostream>
-#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/posixlib/BaseDirectory.h"
+#include "platform/posixlib/Files.h"
 
 namespace {
 
@@ -155,22 +155,8 @@ bool UnescapeString(const std::string& text, std::string& out) {
     return true;
 }
 
-// The XDG configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
-std::string ConfigHome() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return config;
-    const char* home = std::getenv("HOME");
-    std::string base = home && home[0] ? home : "";
-    if (base.empty()) {
-        if (const passwd* pw = getpwuid(getuid()))
-            base = pw->pw_dir ? pw->pw_dir : "";
-    }
-    return base + "/.config";
-}
-
 std::string AutostartFolder() {
-    return ConfigHome() + "/autostart";
+    return qrxposix::XdgConfigHome() + "/autostart";
 }
 
 } // namespace
@@ -304,13 +290,14 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
 
     // Replaced as a whole, so the desktop sees either the old or the new entry, and a failed
     // write keeps the old one.
-    std::string cause;
-    if (!posixfiles::MakeFolders(AutostartFolder(), cause) ||
-        !posixfiles::ReplaceFile(file, content, 0644, cause)) {
-        error = "The log-on entry cannot be stored: " + cause + ".";
-        return false;
+    std::string cause, failed;
+    if (!qrxposix::MakeFolders(AutostartFolder(), 0700, failed)) {
+        cause = qrxposix::MakeFoldersCause(failed, errno);
+    } else if (qrxposix::ReplaceFile(file, content, 0644, qrxposix::Durability::Flushed, cause)) {
+        return true;
     }
-    return true;
+    error = "The log-on entry cannot be stored: " + cause + ".";
+    return false;
 }
 
 bool RemoveLogonStart(const std::string& name, std::string& error) {

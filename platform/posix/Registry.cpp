@@ -1,31 +1,30 @@
 // Registry seam, POSIX: HKEY_CURRENT_USER as one REGEDIT4 text file (format and rules in
 // platform/Registry.h).
 #include "platform/Registry.h"
-#include "platform/posix/Files.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
-#include <pwd.h>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
+#include "platform/posixlib/Ascii.h"
+#include "platform/posixlib/BaseDirectory.h"
+#include "platform/posixlib/Files.h"
+
 namespace {
 
 constexpr const char* RootName = "HKEY_CURRENT_USER";
 constexpr const char* Header = "REGEDIT4";
 
-char UpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+using qrxposix::UpperAscii;
 
 bool SameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
@@ -533,19 +532,10 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
                                 ". Check its permissions.");
     }
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw RegistryError(RegistryErrorKind::FileUnusable,
-                                "The registry file " + file + " cannot be read: " +
-                                    ErrorText(errno) + ". Check that it is a readable file.");
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    if (!qrxposix::ReadAll(fd.get(), text))
+        throw RegistryError(RegistryErrorKind::FileUnusable,
+                            "The registry file " + file + " cannot be read: " + ErrorText(errno) +
+                                ". Check that it is a readable file.");
     return Parser(text, file).Parse();
 }
 
@@ -555,8 +545,11 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
 // file of its own: the registry file is replaced on every change, and a lock on a replaced file
 // would guard nothing.
 bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause) {
-    if (!posixfiles::MakeFolders(posixfiles::DirectoryOf(file), cause))
+    std::string failed;
+    if (!qrxposix::MakeFolders(qrxposix::DirectoryOf(file), 0700, failed)) {
+        cause = qrxposix::MakeFoldersCause(failed, errno);
         return false;
+    }
     const std::string lockName = file + ".lock";
     lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock.get() < 0) {
@@ -592,7 +585,8 @@ bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
     std::unique_ptr<Key> root = LoadFile(file);
     if (!change(*root))
         return true;
-    return posixfiles::ReplaceFile(file, Format(*root), NewRegistryFileMode, cause);
+    return qrxposix::ReplaceFile(file, Format(*root), NewRegistryFileMode,
+                                 qrxposix::Durability::Flushed, cause);
 }
 
 std::string ValueErrorText(RegistryErrorKind kind, const std::string& name) {
@@ -646,20 +640,7 @@ RegistryError::RegistryError(RegistryErrorKind kind, const std::string& message,
     : std::runtime_error(message), kind_(kind), valueName_(valueName), cause_(cause) {}
 
 std::string RegistryFilePath() {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config; // a relative XDG_CONFIG_HOME is invalid and ignored
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && home[0] != '\0') {
-            base = std::string(home) + "/.config";
-        } else {
-            const passwd* pw = ::getpwuid(::getuid());
-            base = std::string(pw && pw->pw_dir ? pw->pw_dir : "") + "/.config";
-        }
-    }
-    return base + "/quorix/registry.reg";
+    return qrxposix::XdgConfigHome() + "/quorix/registry.reg";
 }
 
 std::string CanonicalRegistryText(const std::string& Text, const std::string& FileName) {
@@ -716,7 +697,8 @@ void Registry::EndUpdate() {
     g_updating = nullptr;
     std::string cause;
     if (!update->root || !update->changed ||
-        posixfiles::ReplaceFile(file_, Format(*update->root), NewRegistryFileMode, cause))
+        qrxposix::ReplaceFile(file_, Format(*update->root), NewRegistryFileMode,
+                              qrxposix::Durability::Flushed, cause))
         return;
     if (update->anyValue)
         throw ValueError(RegistryErrorKind::SetDataFailed, update->firstValue, cause);

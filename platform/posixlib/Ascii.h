@@ -1,0 +1,14 @@
+// Ascii: case rules that ignore the locale. Names in the registry, the parameters of the command
+// line and the simulator's register names compare without regard to the case of a to z only.
+#pragma once
+
+#include <string>
+
+namespace qrxposix {
+
+// The capital of a to z; every other byte as it is.
+char UpperAscii(char c);
+// The text with a to z upper-cased and every other byte kept.
+std::string UpperAscii(std::string text);
+
+} // namespace qrxposix
