@@ -1,13 +1,12 @@
 // Registry seam, POSIX: HKEY_CURRENT_USER as one REGEDIT4 text file (format and rules in
-// platform/Registry.h).
+// platform/Registry.h). This file holds the file with its lock and transactions and the
+// registry calls; the text is RegistryText's, the keys in memory RegistryTree's.
 #include "platform/Registry.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <sys/file.h>
@@ -15,480 +14,14 @@
 #include <unistd.h>
 #include <utility>
 
-#include "platform/posixlib/Ascii.h"
+#include "platform/posix/RegistryText.h"
+#include "platform/posix/RegistryTree.h"
 #include "platform/posixlib/BaseDirectory.h"
 #include "platform/posixlib/Files.h"
 
 namespace {
 
-constexpr const char* RootName = "HKEY_CURRENT_USER";
-constexpr const char* Header = "REGEDIT4";
-
-using qrxposix::UpperAscii;
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
-// Windows orders keys by their upper-cased names; this gives the same order for ASCII names
-// ("A_B" after "AB", since '_' sorts after the capitals).
-struct NameLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        const size_t n = std::min(a.size(), b.size());
-        for (size_t i = 0; i < n; ++i) {
-            const auto x = static_cast<unsigned char>(UpperAscii(a[i]));
-            const auto y = static_cast<unsigned char>(UpperAscii(b[i]));
-            if (x != y)
-                return x < y;
-        }
-        return a.size() < b.size();
-    }
-};
-
-// A name the file can hold: a line break would end the line it stands in, and Windows names
-// hold no NUL.
-bool StorableName(const std::string& name) {
-    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
-bool ValidKeyName(const std::string& name) {
-    return !name.empty() && name.find('\\') == std::string::npos && StorableName(name);
-}
-
-} // namespace
-
-// One key: its values and its subkeys.
-struct RegistryKeyNode {
-    std::vector<std::pair<std::string, RegistryValue>> values; // in creation order
-    std::map<std::string, std::unique_ptr<RegistryKeyNode>, NameLess> subkeys;
-
-    RegistryValue* FindValue(const std::string& name) {
-        for (auto& v : values)
-            if (SameName(v.first, name))
-                return &v.second;
-        return nullptr;
-    }
-
-    // True when this changed anything; an existing value keeps its place and its name's case.
-    bool SetValue(const std::string& name, const RegistryValue& value) {
-        if (RegistryValue* existing = FindValue(name)) {
-            if (*existing == value)
-                return false;
-            *existing = value;
-            return true;
-        }
-        values.emplace_back(name, value);
-        return true;
-    }
-
-    bool DeleteValue(const std::string& name) {
-        for (auto it = values.begin(); it != values.end(); ++it)
-            if (SameName(it->first, name)) {
-                values.erase(it);
-                return true;
-            }
-        return false;
-    }
-
-    RegistryKeyNode& Child(const std::string& name, std::string& stored, bool& created) {
-        auto it = subkeys.find(name);
-        if (it == subkeys.end()) {
-            it = subkeys.emplace(name, std::make_unique<RegistryKeyNode>()).first;
-            created = true;
-        }
-        stored = it->first;
-        return *it->second;
-    }
-};
-
-namespace {
-
 using Key = RegistryKeyNode;
-
-// The key at path (names matched without regard to case), or null; stored receives the names
-// as the file keeps them.
-Key* Find(Key& root, const std::vector<std::string>& path,
-          std::vector<std::string>* stored = nullptr) {
-    Key* key = &root;
-    if (stored)
-        stored->clear();
-    for (const std::string& name : path) {
-        auto it = key->subkeys.find(name);
-        if (it == key->subkeys.end())
-            return nullptr;
-        if (stored)
-            stored->push_back(it->first);
-        key = it->second.get();
-    }
-    return key;
-}
-
-// Creates what is missing of path; true when anything was created.
-bool Create(Key& root, const std::vector<std::string>& path, std::vector<std::string>& stored) {
-    bool created = false;
-    Key* key = &root;
-    stored.clear();
-    for (const std::string& name : path) {
-        std::string s;
-        key = &key->Child(name, s, created);
-        stored.push_back(s);
-    }
-    return created;
-}
-
-// --- Reading the file ---
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-void TrimRight(std::string& s) {
-    while (!s.empty() && IsBlank(s.back()))
-        s.pop_back();
-}
-
-void TrimLeft(std::string& s) {
-    size_t i = 0;
-    while (i < s.size() && IsBlank(s[i]))
-        ++i;
-    s.erase(0, i);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// 1 to 8 hex digits of either case, nothing else.
-bool ParseHexNumber(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.size() > 8)
-        return false;
-    value = 0;
-    for (char c : text) {
-        const int d = HexDigit(c);
-        if (d < 0)
-            return false;
-        value = (value << 4) | static_cast<uint32_t>(d);
-    }
-    return true;
-}
-
-bool StartsWithNoCase(const std::string& text, size_t pos, const char* prefix) {
-    const size_t n = std::strlen(prefix);
-    return text.size() - pos >= n && SameName(text.substr(pos, n), prefix);
-}
-
-std::string Quote(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
-class Parser {
-public:
-    Parser(const std::string& text, const std::string& fileName)
-        : text_(text), fileName_(fileName) {}
-
-    std::unique_ptr<Key> Parse() {
-        auto root = std::make_unique<Key>();
-        if (text_.empty())
-            return root; // an empty file holds nothing that could be lost
-        if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
-            pos_ = 3;
-        std::string line;
-        NextLine(line);
-        TrimRight(line);
-        if (line != Header)
-            Fail(1, "the file does not begin with the line REGEDIT4");
-        Key* current = nullptr;
-        while (NextLine(line)) {
-            TrimLeft(line);
-            if (line.empty() || line[0] == ';')
-                continue;
-            if (line[0] == '[')
-                current = &ParseKeyLine(line, *root);
-            else if (line[0] == '"' || line[0] == '@') {
-                if (!current)
-                    Fail(lineNo_, "a value stands before the first key");
-                ParseValueLine(line, *current);
-            } else
-                Fail(lineNo_, "this is neither a key \"[...]\" nor a value \"name\"=...");
-        }
-        return root;
-    }
-
-private:
-    // The next physical line without its line end (LF or CRLF).
-    bool NextLine(std::string& line) {
-        if (pos_ >= text_.size())
-            return false;
-        size_t end = text_.find('\n', pos_);
-        const size_t next = end == std::string::npos ? text_.size() : end + 1;
-        if (end == std::string::npos)
-            end = text_.size();
-        line.assign(text_, pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        pos_ = next;
-        ++lineNo_;
-        return true;
-    }
-
-    [[noreturn]] void Fail(size_t line, const std::string& cause) const {
-        throw RegistryError(RegistryErrorKind::FileUnusable,
-                            "The registry file " + fileName_ + " cannot be read: line " +
-                                std::to_string(line) + ": " + cause +
-                                ". The file is left unchanged; correct that line or move the "
-                                "file away.");
-    }
-
-    Key& ParseKeyLine(std::string line, Key& root) {
-        TrimRight(line);
-        if (line.back() != ']')
-            Fail(lineNo_, "a key line must end with \"]\"");
-        const std::string path = line.substr(1, line.size() - 2);
-        if (!path.empty() && path[0] == '-')
-            Fail(lineNo_, "a key deletion \"[-...]\" has no place in a stored registry");
-        std::vector<std::string> names;
-        size_t start = 0;
-        for (;;) {
-            const size_t slash = path.find('\\', start);
-            names.push_back(
-                path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-            if (slash == std::string::npos)
-                break;
-            start = slash + 1;
-        }
-        if (!SameName(names.front(), RootName))
-            Fail(lineNo_, "the key is not under HKEY_CURRENT_USER, the only root kept here");
-        names.erase(names.begin());
-        for (const std::string& name : names)
-            if (!ValidKeyName(name))
-                Fail(lineNo_, "a key name is empty or holds a control character");
-        std::vector<std::string> stored;
-        Create(root, names, stored);
-        return *Find(root, names);
-    }
-
-    // A quoted text starting at line[pos] (the opening quote); pos ends after the closing quote.
-    std::string ParseQuoted(const std::string& line, size_t& pos, const char* what) const {
-        std::string out;
-        for (size_t i = pos + 1; i < line.size(); ++i) {
-            const char c = line[i];
-            if (c == '"') {
-                pos = i + 1;
-                return out;
-            }
-            if (c == '\\') {
-                if (i + 1 >= line.size() || (line[i + 1] != '\\' && line[i + 1] != '"'))
-                    Fail(lineNo_, std::string("a backslash in ") + what +
-                                      " must be written \\\\ (only \\\\ and \\\" are escapes)");
-                out += line[++i];
-            } else
-                out += c;
-        }
-        Fail(lineNo_, std::string(what) + " has no closing quote");
-    }
-
-    void ParseValueLine(const std::string& line, Key& key) {
-        const size_t valueLine = lineNo_;
-        size_t pos = 0;
-        std::string name;
-        if (line[0] == '@')
-            pos = 1;
-        else
-            name = ParseQuoted(line, pos, "the value name");
-        if (!StorableName(name))
-            Fail(valueLine, "a value name holds a control character");
-        while (pos < line.size() && IsBlank(line[pos]))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=')
-            Fail(valueLine, "\"=\" must follow the value name");
-        ++pos;
-        while (pos < line.size() && IsBlank(line[pos]))
-            ++pos;
-        const std::string shown = name.empty() ? "@" : Quote(name);
-
-        RegistryValue value;
-        if (pos < line.size() && line[pos] == '"') {
-            std::string text = ParseQuoted(line, pos, "the text");
-            std::string rest = line.substr(pos);
-            TrimRight(rest);
-            if (!rest.empty())
-                Fail(valueLine, "something follows the closing quote of value " + shown);
-            value.Type = RegistryValueType::String;
-            value.Data = text + '\0';
-        } else if (StartsWithNoCase(line, pos, "dword:")) {
-            std::string digits = line.substr(pos + 6);
-            TrimRight(digits);
-            uint32_t number = 0;
-            if (!ParseHexNumber(digits, number))
-                Fail(valueLine, "value " + shown + " needs 1 to 8 hex digits after dword:");
-            value.Type = RegistryValueType::DWord;
-            for (int i = 0; i < 4; ++i)
-                value.Data += static_cast<char>((number >> (8 * i)) & 0xFF);
-        } else if (StartsWithNoCase(line, pos, "hex:") || StartsWithNoCase(line, pos, "hex(")) {
-            pos += 3;
-            value.Type = RegistryValueType::Binary;
-            if (line[pos] == '(') {
-                const size_t close = line.find(')', pos);
-                uint32_t type = 0;
-                if (close == std::string::npos ||
-                    !ParseHexNumber(line.substr(pos + 1, close - pos - 1), type) ||
-                    close + 1 >= line.size() || line[close + 1] != ':')
-                    Fail(valueLine, "value " + shown + " needs a type written hex(N): in hex");
-                value.Type = static_cast<RegistryValueType>(type);
-                pos = close + 1;
-            }
-            value.Data = ParseBytes(line.substr(pos + 1), valueLine, shown);
-        } else if (pos < line.size() && line[pos] == '-')
-            Fail(valueLine, "a value deletion \"=-\" has no place in a stored registry");
-        else
-            Fail(valueLine,
-                 "the data of value " + shown + " is none of \"text\", dword:, hex: or hex(N):");
-        key.SetValue(name, value);
-    }
-
-    // Comma-separated bytes; a line ending with a backslash continues on the next one.
-    std::string ParseBytes(std::string list, size_t valueLine, const std::string& shown) {
-        for (;;) {
-            TrimRight(list);
-            if (list.empty() || list.back() != '\\')
-                break;
-            list.pop_back();
-            std::string next;
-            if (!NextLine(next))
-                Fail(valueLine,
-                     "the hex data of value " + shown + " runs past the end of the file");
-            TrimLeft(next);
-            list += next;
-        }
-        std::string bytes;
-        if (list.empty())
-            return bytes;
-        size_t start = 0;
-        for (;;) {
-            const size_t comma = list.find(',', start);
-            std::string item =
-                list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            TrimLeft(item);
-            TrimRight(item);
-            const bool last = comma == std::string::npos;
-            if (item.empty() && last && start > 0)
-                break; // the trailing comma the registry editor leaves before a line break
-            uint32_t byte = 0;
-            if (item.size() > 2 || !ParseHexNumber(item, byte))
-                Fail(valueLine, "the hex data of value " + shown + " holds \"" + item +
-                                    "\", which is not a byte in hex");
-            bytes += static_cast<char>(byte);
-            if (last)
-                break;
-            start = comma + 1;
-        }
-        return bytes;
-    }
-
-    const std::string& text_;
-    const std::string& fileName_;
-    size_t pos_ = 0;
-    size_t lineNo_ = 0;
-};
-
-// --- Writing the file ---
-
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-const char* const LowerHex = "0123456789abcdef";
-
-std::string HexByte(unsigned char b) {
-    return {LowerHex[b >> 4], LowerHex[b & 15]};
-}
-
-std::string HexNumber(uint32_t value, int minDigits) {
-    std::string out;
-    do {
-        out.insert(out.begin(), LowerHex[value & 15]);
-        value >>= 4;
-    } while (value != 0 || static_cast<int>(out.size()) < minDigits);
-    return out;
-}
-
-// REG_SZ goes out as a quoted text only when reading that text back gives the same bytes.
-bool QuotableString(const RegistryValue& value) {
-    const std::string& d = value.Data;
-    return value.Type == RegistryValueType::String && !d.empty() && d.back() == '\0' &&
-           d.find_first_of(std::string("\r\n\0", 3)) == d.size() - 1;
-}
-
-void FormatValue(std::string& out, const std::string& name, const RegistryValue& value) {
-    std::string line = name.empty() ? "@=" : Quote(Escape(name)) + "=";
-    if (QuotableString(value)) {
-        out += line + Quote(Escape(value.Data.substr(0, value.Data.size() - 1))) + "\n";
-        return;
-    }
-    if (value.Type == RegistryValueType::DWord && value.Data.size() == 4) {
-        uint32_t number = 0;
-        for (int i = 3; i >= 0; --i)
-            number = (number << 8) | static_cast<unsigned char>(value.Data[i]);
-        out += line + "dword:" + HexNumber(number, 8) + "\n";
-        return;
-    }
-    line += value.Type == RegistryValueType::Binary
-                ? std::string("hex:")
-                : "hex(" + HexNumber(static_cast<uint32_t>(value.Type), 1) + "):";
-    out += line;
-    // The registry editor's wrap: after each byte and its comma, a line that has reached 77
-    // columns ends with a backslash and the data goes on after a two-blank indent. The last byte
-    // has no comma and never wraps, so no line grows past 80 columns.
-    size_t column = line.size();
-    for (size_t i = 0; i < value.Data.size(); ++i) {
-        out += HexByte(static_cast<unsigned char>(value.Data[i]));
-        if (i + 1 == value.Data.size())
-            break;
-        out += ',';
-        column += 3;
-        if (column >= 77) {
-            out += "\\\n  ";
-            column = 2;
-        }
-    }
-    out += "\n";
-}
-
-void FormatKey(std::string& out, const Key& key, const std::string& path, bool isRoot) {
-    if (!isRoot || !key.values.empty()) {
-        out += "[" + path + "]\n";
-        for (const auto& v : key.values)
-            FormatValue(out, v.first, v.second);
-        out += "\n";
-    }
-    for (const auto& sub : key.subkeys)
-        FormatKey(out, *sub.second, path + "\\" + sub.first, false);
-}
-
-std::string Format(const Key& root) {
-    std::string out = std::string(Header) + "\n\n";
-    FormatKey(out, root, RootName, true);
-    return out;
-}
-
-// --- The file and its transactions ---
 
 class FileDescriptor {
 public:
@@ -536,7 +69,7 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
         throw RegistryError(RegistryErrorKind::FileUnusable,
                             "The registry file " + file + " cannot be read: " + ErrorText(errno) +
                                 ". Check that it is a readable file.");
-    return Parser(text, file).Parse();
+    return ParseRegistryText(text, file);
 }
 
 // Writers that were killed leave their temporary files behind; whoever holds the lock next
@@ -585,7 +118,7 @@ bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
     std::unique_ptr<Key> root = LoadFile(file);
     if (!change(*root))
         return true;
-    return qrxposix::ReplaceFile(file, Format(*root), NewRegistryFileMode,
+    return qrxposix::ReplaceFile(file, FormatRegistryText(*root), NewRegistryFileMode,
                                  qrxposix::Durability::Flushed, cause);
 }
 
@@ -624,27 +157,12 @@ struct RegistryUpdate {
     bool anyValue = false;
 };
 
-bool operator==(const RegistryValue& a, const RegistryValue& b) {
-    return a.Type == b.Type && a.Data == b.Data;
-}
-
-std::ostream& operator<<(std::ostream& os, const RegistryValue& value) {
-    os << "{Type " << static_cast<uint32_t>(value.Type) << ", Data";
-    for (char c : value.Data)
-        os << ' ' << HexByte(static_cast<unsigned char>(c));
-    return os << '}';
-}
-
 RegistryError::RegistryError(RegistryErrorKind kind, const std::string& message,
                              const std::string& valueName, const std::string& cause)
     : std::runtime_error(message), kind_(kind), valueName_(valueName), cause_(cause) {}
 
 std::string RegistryFilePath() {
     return qrxposix::XdgConfigHome() + "/quorix/registry.reg";
-}
-
-std::string CanonicalRegistryText(const std::string& Text, const std::string& FileName) {
-    return Format(*Parser(Text, FileName).Parse());
 }
 
 Registry::Registry() : file_(RegistryFilePath()) {}
@@ -697,7 +215,7 @@ void Registry::EndUpdate() {
     g_updating = nullptr;
     std::string cause;
     if (!update->root || !update->changed ||
-        qrxposix::ReplaceFile(file_, Format(*update->root), NewRegistryFileMode,
+        qrxposix::ReplaceFile(file_, FormatRegistryText(*update->root), NewRegistryFileMode,
                               qrxposix::Durability::Flushed, cause))
         return;
     if (update->anyValue)
@@ -719,18 +237,12 @@ bool ResolvePath(const std::string& path, const std::vector<std::string>& base,
     }
     if (rest.empty())
         return true;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = rest.find('\\', start);
-        std::string name =
-            rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (!ValidKeyName(name))
+    for (std::string& name : SplitRegistryPath(rest)) {
+        if (!ValidRegistryKeyName(name))
             return false;
         names.push_back(std::move(name));
-        if (slash == std::string::npos)
-            return true;
-        start = slash + 1;
     }
+    return true;
 }
 } // namespace
 
@@ -740,7 +252,7 @@ bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
         return false;
     {
         std::unique_ptr<Key> holder;
-        if (Find(Snapshot(holder), names, &stored)) {
+        if (FindRegistryKey(Snapshot(holder), names, &stored)) {
             current_ = stored;
             open_ = true;
             return true;
@@ -749,7 +261,7 @@ bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
     if (!CanCreate)
         return false;
     std::string cause;
-    if (!Change([&](Key& root) { return Create(root, names, stored); }, cause))
+    if (!Change([&](Key& root) { return CreateRegistryKey(root, names, stored); }, cause))
         throw RegistryError(RegistryErrorKind::FileUnusable, "The registry key " + JoinPath(names) +
                                                                  " cannot be created: " + cause +
                                                                  ".");
@@ -772,7 +284,7 @@ bool Registry::KeyExists(const std::string& Path) {
     if (!ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names))
         return false;
     std::unique_ptr<Key> holder;
-    return Find(Snapshot(holder), names) != nullptr;
+    return FindRegistryKey(Snapshot(holder), names) != nullptr;
 }
 
 bool Registry::DeleteKey(const std::string& Path) {
@@ -785,7 +297,7 @@ bool Registry::DeleteKey(const std::string& Path) {
     const bool written = Change(
         [&](Key& root) {
             const std::vector<std::string> parentPath(names.begin(), names.end() - 1);
-            if (Key* parent = Find(root, parentPath))
+            if (Key* parent = FindRegistryKey(root, parentPath))
                 deleted = parent->subkeys.erase(names.back()) > 0;
             return deleted;
         },
@@ -798,7 +310,7 @@ void Registry::GetKeyNames(std::vector<std::string>& Names) {
     if (!open_)
         return;
     std::unique_ptr<Key> holder;
-    if (const Key* key = Find(Snapshot(holder), current_))
+    if (const Key* key = FindRegistryKey(Snapshot(holder), current_))
         for (const auto& sub : key->subkeys)
             Names.push_back(sub.first);
 }
@@ -808,7 +320,7 @@ void Registry::GetValueNames(std::vector<std::string>& Names) {
     if (!open_)
         return;
     std::unique_ptr<Key> holder;
-    if (const Key* key = Find(Snapshot(holder), current_))
+    if (const Key* key = FindRegistryKey(Snapshot(holder), current_))
         for (const auto& v : key->values)
             Names.push_back(v.first);
 }
@@ -822,7 +334,7 @@ bool Registry::GetValue(const std::string& Name, RegistryValue& Value) {
     if (!open_)
         return false;
     std::unique_ptr<Key> holder;
-    Key* key = Find(Snapshot(holder), current_);
+    Key* key = FindRegistryKey(Snapshot(holder), current_);
     const RegistryValue* found = key ? key->FindValue(Name) : nullptr;
     if (!found)
         return false;
@@ -847,10 +359,7 @@ uint32_t Registry::ReadDWord(const std::string& Name) {
         throw ValueError(RegistryErrorKind::GetDataFailed, Name,
                          "the value holds " + std::to_string(value.Data.size()) +
                              " bytes instead of 4");
-    uint32_t number = 0;
-    for (int i = 3; i >= 0; --i)
-        number = (number << 8) | static_cast<unsigned char>(value.Data[i]);
-    return number;
+    return DWordFromData(value.Data);
 }
 
 bool Registry::ReadBool(const std::string& Name) {
@@ -872,14 +381,14 @@ std::string Registry::ReadString(const std::string& Name) {
 void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
     if (!open_)
         throw ValueError(RegistryErrorKind::SetDataFailed, Name, "no key is open");
-    if (!StorableName(Name))
+    if (!StorableRegistryName(Name))
         throw ValueError(RegistryErrorKind::SetDataFailed, Name,
                          "a value name cannot hold a line break or a NUL");
     bool gone = false;
     std::string cause;
     const bool written = Change(
         [&](Key& root) {
-            Key* key = Find(root, current_);
+            Key* key = FindRegistryKey(root, current_);
             gone = key == nullptr;
             return key && key->SetValue(Name, Value);
         },
@@ -896,10 +405,7 @@ void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
 }
 
 void Registry::WriteDWord(const std::string& Name, uint32_t Value) {
-    RegistryValue value{RegistryValueType::DWord, std::string()};
-    for (int i = 0; i < 4; ++i)
-        value.Data += static_cast<char>((Value >> (8 * i)) & 0xFF);
-    WriteValue(Name, value);
+    WriteValue(Name, RegistryValue{RegistryValueType::DWord, DWordData(Value)});
 }
 
 void Registry::WriteBool(const std::string& Name, bool Value) {
@@ -921,7 +427,7 @@ bool Registry::DeleteValue(const std::string& Name) {
     std::string cause;
     const bool written = Change(
         [&](Key& root) {
-            Key* key = Find(root, current_);
+            Key* key = FindRegistryKey(root, current_);
             deleted = key && key->DeleteValue(Name);
             return deleted;
         },

@@ -1,0 +1,362 @@
+// RegistryText: the REGEDIT4 text of the registry file, read into a key tree and written from
+// one, exactly as platform/Registry.h describes the format.
+#include "platform/posix/RegistryText.h"
+
+#include <cstring>
+#include <ostream>
+
+namespace {
+
+constexpr const char* RootName = "HKEY_CURRENT_USER";
+constexpr const char* Header = "REGEDIT4";
+
+// --- Reading ---
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+void TrimRight(std::string& s) {
+    while (!s.empty() && IsBlank(s.back()))
+        s.pop_back();
+}
+
+void TrimLeft(std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
+    s.erase(0, i);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// 1 to 8 hex digits of either case, nothing else.
+bool ParseHexNumber(const std::string& text, uint32_t& value) {
+    if (text.empty() || text.size() > 8)
+        return false;
+    value = 0;
+    for (char c : text) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return false;
+        value = (value << 4) | static_cast<uint32_t>(d);
+    }
+    return true;
+}
+
+bool StartsWithNoCase(const std::string& text, size_t pos, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    return text.size() - pos >= n && SameRegistryName(text.substr(pos, n), prefix);
+}
+
+std::string Quote(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+class Parser {
+public:
+    Parser(const std::string& text, const std::string& fileName)
+        : text_(text), fileName_(fileName) {}
+
+    std::unique_ptr<RegistryKeyNode> Parse() {
+        auto root = std::make_unique<RegistryKeyNode>();
+        if (text_.empty())
+            return root; // an empty file holds nothing that could be lost
+        if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            pos_ = 3;
+        std::string line;
+        NextLine(line);
+        TrimRight(line);
+        if (line != Header)
+            Fail(1, "the file does not begin with the line REGEDIT4");
+        RegistryKeyNode* current = nullptr;
+        while (NextLine(line)) {
+            TrimLeft(line);
+            if (line.empty() || line[0] == ';')
+                continue;
+            if (line[0] == '[')
+                current = &ParseKeyLine(line, *root);
+            else if (line[0] == '"' || line[0] == '@') {
+                if (!current)
+                    Fail(lineNo_, "a value stands before the first key");
+                ParseValueLine(line, *current);
+            } else
+                Fail(lineNo_, "this is neither a key \"[...]\" nor a value \"name\"=...");
+        }
+        return root;
+    }
+
+private:
+    // The next physical line without its line end (LF or CRLF).
+    bool NextLine(std::string& line) {
+        if (pos_ >= text_.size())
+            return false;
+        size_t end = text_.find('\n', pos_);
+        const size_t next = end == std::string::npos ? text_.size() : end + 1;
+        if (end == std::string::npos)
+            end = text_.size();
+        line.assign(text_, pos_, end - pos_);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        pos_ = next;
+        ++lineNo_;
+        return true;
+    }
+
+    [[noreturn]] void Fail(size_t line, const std::string& cause) const {
+        throw RegistryError(RegistryErrorKind::FileUnusable,
+                            "The registry file " + fileName_ + " cannot be read: line " +
+                                std::to_string(line) + ": " + cause +
+                                ". The file is left unchanged; correct that line or move the "
+                                "file away.");
+    }
+
+    RegistryKeyNode& ParseKeyLine(std::string line, RegistryKeyNode& root) {
+        TrimRight(line);
+        if (line.back() != ']')
+            Fail(lineNo_, "a key line must end with \"]\"");
+        const std::string path = line.substr(1, line.size() - 2);
+        if (!path.empty() && path[0] == '-')
+            Fail(lineNo_, "a key deletion \"[-...]\" has no place in a stored registry");
+        std::vector<std::string> names = SplitRegistryPath(path);
+        if (!SameRegistryName(names.front(), RootName))
+            Fail(lineNo_, "the key is not under HKEY_CURRENT_USER, the only root kept here");
+        names.erase(names.begin());
+        for (const std::string& name : names)
+            if (!ValidRegistryKeyName(name))
+                Fail(lineNo_, "a key name is empty or holds a control character");
+        std::vector<std::string> stored;
+        CreateRegistryKey(root, names, stored);
+        return *FindRegistryKey(root, names);
+    }
+
+    // A quoted text starting at line[pos] (the opening quote); pos ends after the closing quote.
+    std::string ParseQuoted(const std::string& line, size_t& pos, const char* what) const {
+        std::string out;
+        for (size_t i = pos + 1; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '"') {
+                pos = i + 1;
+                return out;
+            }
+            if (c == '\\') {
+                if (i + 1 >= line.size() || (line[i + 1] != '\\' && line[i + 1] != '"'))
+                    Fail(lineNo_, std::string("a backslash in ") + what +
+                                      " must be written \\\\ (only \\\\ and \\\" are escapes)");
+                out += line[++i];
+            } else
+                out += c;
+        }
+        Fail(lineNo_, std::string(what) + " has no closing quote");
+    }
+
+    void ParseValueLine(const std::string& line, RegistryKeyNode& key) {
+        const size_t valueLine = lineNo_;
+        size_t pos = 0;
+        std::string name;
+        if (line[0] == '@')
+            pos = 1;
+        else
+            name = ParseQuoted(line, pos, "the value name");
+        if (!StorableRegistryName(name))
+            Fail(valueLine, "a value name holds a control character");
+        while (pos < line.size() && IsBlank(line[pos]))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=')
+            Fail(valueLine, "\"=\" must follow the value name");
+        ++pos;
+        while (pos < line.size() && IsBlank(line[pos]))
+            ++pos;
+        const std::string shown = name.empty() ? "@" : Quote(name);
+
+        RegistryValue value;
+        if (pos < line.size() && line[pos] == '"') {
+            std::string text = ParseQuoted(line, pos, "the text");
+            std::string rest = line.substr(pos);
+            TrimRight(rest);
+            if (!rest.empty())
+                Fail(valueLine, "something follows the closing quote of value " + shown);
+            value.Type = RegistryValueType::String;
+            value.Data = text + '\0';
+        } else if (StartsWithNoCase(line, pos, "dword:")) {
+            std::string digits = line.substr(pos + 6);
+            TrimRight(digits);
+            uint32_t number = 0;
+            if (!ParseHexNumber(digits, number))
+                Fail(valueLine, "value " + shown + " needs 1 to 8 hex digits after dword:");
+            value.Type = RegistryValueType::DWord;
+            value.Data = DWordData(number);
+        } else if (StartsWithNoCase(line, pos, "hex:") || StartsWithNoCase(line, pos, "hex(")) {
+            pos += 3;
+            value.Type = RegistryValueType::Binary;
+            if (line[pos] == '(') {
+                const size_t close = line.find(')', pos);
+                uint32_t type = 0;
+                if (close == std::string::npos ||
+                    !ParseHexNumber(line.substr(pos + 1, close - pos - 1), type) ||
+                    close + 1 >= line.size() || line[close + 1] != ':')
+                    Fail(valueLine, "value " + shown + " needs a type written hex(N): in hex");
+                value.Type = static_cast<RegistryValueType>(type);
+                pos = close + 1;
+            }
+            value.Data = ParseBytes(line.substr(pos + 1), valueLine, shown);
+        } else if (pos < line.size() && line[pos] == '-')
+            Fail(valueLine, "a value deletion \"=-\" has no place in a stored registry");
+        else
+            Fail(valueLine,
+                 "the data of value " + shown + " is none of \"text\", dword:, hex: or hex(N):");
+        key.SetValue(name, value);
+    }
+
+    // Comma-separated bytes; a line ending with a backslash continues on the next one.
+    std::string ParseBytes(std::string list, size_t valueLine, const std::string& shown) {
+        for (;;) {
+            TrimRight(list);
+            if (list.empty() || list.back() != '\\')
+                break;
+            list.pop_back();
+            std::string next;
+            if (!NextLine(next))
+                Fail(valueLine,
+                     "the hex data of value " + shown + " runs past the end of the file");
+            TrimLeft(next);
+            list += next;
+        }
+        std::string bytes;
+        if (list.empty())
+            return bytes;
+        size_t start = 0;
+        for (;;) {
+            const size_t comma = list.find(',', start);
+            std::string item =
+                list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            TrimLeft(item);
+            TrimRight(item);
+            const bool last = comma == std::string::npos;
+            if (item.empty() && last && start > 0)
+                break; // the trailing comma the registry editor leaves before a line break
+            uint32_t byte = 0;
+            if (item.size() > 2 || !ParseHexNumber(item, byte))
+                Fail(valueLine, "the hex data of value " + shown + " holds \"" + item +
+                                    "\", which is not a byte in hex");
+            bytes += static_cast<char>(byte);
+            if (last)
+                break;
+            start = comma + 1;
+        }
+        return bytes;
+    }
+
+    const std::string& text_;
+    const std::string& fileName_;
+    size_t pos_ = 0;
+    size_t lineNo_ = 0;
+};
+
+// --- Writing ---
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+const char* const LowerHex = "0123456789abcdef";
+
+std::string HexByte(unsigned char b) {
+    return {LowerHex[b >> 4], LowerHex[b & 15]};
+}
+
+std::string HexNumber(uint32_t value, int minDigits) {
+    std::string out;
+    do {
+        out.insert(out.begin(), LowerHex[value & 15]);
+        value >>= 4;
+    } while (value != 0 || static_cast<int>(out.size()) < minDigits);
+    return out;
+}
+
+// REG_SZ goes out as a quoted text only when reading that text back gives the same bytes.
+bool QuotableString(const RegistryValue& value) {
+    const std::string& d = value.Data;
+    return value.Type == RegistryValueType::String && !d.empty() && d.back() == '\0' &&
+           d.find_first_of(std::string("\r\n\0", 3)) == d.size() - 1;
+}
+
+void FormatValue(std::string& out, const std::string& name, const RegistryValue& value) {
+    std::string line = name.empty() ? "@=" : Quote(Escape(name)) + "=";
+    if (QuotableString(value)) {
+        out += line + Quote(Escape(value.Data.substr(0, value.Data.size() - 1))) + "\n";
+        return;
+    }
+    if (value.Type == RegistryValueType::DWord && value.Data.size() == 4) {
+        out += line + "dword:" + HexNumber(DWordFromData(value.Data), 8) + "\n";
+        return;
+    }
+    line += value.Type == RegistryValueType::Binary
+                ? std::string("hex:")
+                : "hex(" + HexNumber(static_cast<uint32_t>(value.Type), 1) + "):";
+    out += line;
+    // The registry editor's wrap: after each byte and its comma, a line that has reached 77
+    // columns ends with a backslash and the data goes on after a two-blank indent. The last byte
+    // has no comma and never wraps, so no line grows past 80 columns.
+    size_t column = line.size();
+    for (size_t i = 0; i < value.Data.size(); ++i) {
+        out += HexByte(static_cast<unsigned char>(value.Data[i]));
+        if (i + 1 == value.Data.size())
+            break;
+        out += ',';
+        column += 3;
+        if (column >= 77) {
+            out += "\\\n  ";
+            column = 2;
+        }
+    }
+    out += "\n";
+}
+
+void FormatKey(std::string& out, const RegistryKeyNode& key, const std::string& path, bool isRoot) {
+    if (!isRoot || !key.values.empty()) {
+        out += "[" + path + "]\n";
+        for (const auto& v : key.values)
+            FormatValue(out, v.first, v.second);
+        out += "\n";
+    }
+    for (const auto& sub : key.subkeys)
+        FormatKey(out, *sub.second, path + "\\" + sub.first, false);
+}
+} // namespace
+
+std::unique_ptr<RegistryKeyNode> ParseRegistryText(const std::string& text,
+                                                   const std::string& fileName) {
+    return Parser(text, fileName).Parse();
+}
+
+std::string FormatRegistryText(const RegistryKeyNode& root) {
+    std::string out = std::string(Header) + "\n\n";
+    FormatKey(out, root, RootName, true);
+    return out;
+}
+
+std::string CanonicalRegistryText(const std::string& Text, const std::string& FileName) {
+    return FormatRegistryText(*ParseRegistryText(Text, FileName));
+}
+
+std::ostream& operator<<(std::ostream& os, const RegistryValue& value) {
+    os << "{Type " << static_cast<uint32_t>(value.Type) << ", Data";
+    for (char c : value.Data)
+        os << ' ' << HexByte(static_cast<unsigned char>(c));
+    return os << '}';
+}

@@ -1,0 +1,134 @@
+// RegistryTree: the registry's keys and values in memory.
+#include "platform/posix/RegistryTree.h"
+
+#include <algorithm>
+
+#include "platform/posixlib/Ascii.h"
+
+using qrxposix::UpperAscii;
+
+bool SameRegistryName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool RegistryNameLess::operator()(const std::string& a, const std::string& b) const {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(UpperAscii(a[i]));
+        const auto y = static_cast<unsigned char>(UpperAscii(b[i]));
+        if (x != y)
+            return x < y;
+    }
+    return a.size() < b.size();
+}
+
+bool StorableRegistryName(const std::string& name) {
+    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+bool ValidRegistryKeyName(const std::string& name) {
+    return !name.empty() && name.find('\\') == std::string::npos && StorableRegistryName(name);
+}
+
+std::vector<std::string> SplitRegistryPath(const std::string& path) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = path.find('\\', start);
+        names.push_back(
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos)
+            return names;
+        start = slash + 1;
+    }
+}
+
+std::string DWordData(uint32_t value) {
+    std::string data;
+    for (int i = 0; i < 4; ++i)
+        data += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return data;
+}
+
+uint32_t DWordFromData(const std::string& data) {
+    uint32_t number = 0;
+    for (int i = 3; i >= 0; --i)
+        number = (number << 8) | static_cast<unsigned char>(data[static_cast<size_t>(i)]);
+    return number;
+}
+
+bool operator==(const RegistryValue& a, const RegistryValue& b) {
+    return a.Type == b.Type && a.Data == b.Data;
+}
+
+RegistryValue* RegistryKeyNode::FindValue(const std::string& name) {
+    for (auto& v : values)
+        if (SameRegistryName(v.first, name))
+            return &v.second;
+    return nullptr;
+}
+
+bool RegistryKeyNode::SetValue(const std::string& name, const RegistryValue& value) {
+    if (RegistryValue* existing = FindValue(name)) {
+        if (*existing == value)
+            return false;
+        *existing = value;
+        return true;
+    }
+    values.emplace_back(name, value);
+    return true;
+}
+
+bool RegistryKeyNode::DeleteValue(const std::string& name) {
+    for (auto it = values.begin(); it != values.end(); ++it)
+        if (SameRegistryName(it->first, name)) {
+            values.erase(it);
+            return true;
+        }
+    return false;
+}
+
+RegistryKeyNode& RegistryKeyNode::Child(const std::string& name, std::string& stored,
+                                        bool& created) {
+    auto it = subkeys.find(name);
+    if (it == subkeys.end()) {
+        it = subkeys.emplace(name, std::make_unique<RegistryKeyNode>()).first;
+        created = true;
+    }
+    stored = it->first;
+    return *it->second;
+}
+
+RegistryKeyNode* FindRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
+                                 std::vector<std::string>* stored) {
+    RegistryKeyNode* key = &root;
+    if (stored)
+        stored->clear();
+    for (const std::string& name : path) {
+        auto it = key->subkeys.find(name);
+        if (it == key->subkeys.end())
+            return nullptr;
+        if (stored)
+            stored->push_back(it->first);
+        key = it->second.get();
+    }
+    return key;
+}
+
+bool CreateRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
+                       std::vector<std::string>& stored) {
+    bool created = false;
+    RegistryKeyNode* key = &root;
+    stored.clear();
+    for (const std::string& name : path) {
+        std::string s;
+        key = &key->Child(name, s, created);
+        stored.push_back(s);
+    }
+    return created;
+}
