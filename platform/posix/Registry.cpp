@@ -72,11 +72,10 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
     return ParseRegistryText(text, file);
 }
 
-// Writers that were killed leave their temporary files behind; whoever holds the lock next
-// knows no other writer is at work and removes them.
 // Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
 // file of its own: the registry file is replaced on every change, and a lock on a replaced file
-// would guard nothing.
+// would guard nothing. Its holder knows that no other writer is at work, which is what lets the
+// replacement remove the temporary files of a writer that was killed.
 bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause) {
     std::string failed;
     if (!qrxposix::MakeFolders(qrxposix::DirectoryOf(file), 0700, failed)) {
