@@ -1,6 +1,7 @@
 // Machine: the simulated AMD K6-family processor as a plain record, its presets, and the
 // requests it answers (the driver's control requests, CPUID and the power-management port).
-// Everything here is pure: the state file and its lock live in StateFile.h.
+// Everything here is pure: the state file and its lock live in StateStore.h, its text in
+// StateText.h.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Upper-case hexadecimal of fixed width.
 std::string Hex4(uint32_t value);
@@ -15,3 +16,6 @@ std::string HexShort(uint32_t value);
 bool ParseHex(const std::string& text, unsigned maxDigits, uint64_t& value);
 // Decimal digits only, value at most max; false on anything else.
 bool ParseDecimal(const std::string& text, uint64_t max, uint64_t& value);
+
+// The lines of a text without their line ends (LF or CRLF); a final line end adds no empty line.
+std::vector<std::string> SplitSimLines(const std::string& text);

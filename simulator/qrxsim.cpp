@@ -11,7 +11,7 @@
 #include "platform/posixlib/Ascii.h"
 #include "simulator/Machine.h"
 #include "simulator/SimText.h"
-#include "simulator/StateFile.h"
+#include "simulator/StateStore.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "platform/DeviceModule.h"
-#include "simulator/StateFile.h"
+#include "simulator/StateStore.h"
 
 #define QRX_EXPORT extern "C" __attribute__((visibility("default")))
 

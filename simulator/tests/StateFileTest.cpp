@@ -10,7 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "simulator/StateFile.h"
+#include "simulator/StateStore.h"
+#include "simulator/StateText.h"
 #include "simulator/tests/support/SimTestSupport.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// StateFile: where the simulated machine lives on disk, its text form, and the locked
-// read-modify-write every request goes through, so that all processes see one machine.
+// StateStore: where the simulated machine lives on disk, and the locked read-modify-write every
+// request goes through, so that all processes see one machine. The file's text is StateText's.
 #pragma once
 
 #include <functional>
@@ -16,11 +16,6 @@ std::string SimStatePath(const std::string& explicitPath = std::string());
 // Beside the state file: the request log (append-only) and the lock file.
 std::string SimLogPath(const std::string& statePath);
 std::string SimLockPath(const std::string& statePath);
-
-// The text form of a machine, and its strict reader. The reader sets error to a one-line
-// reason with the line number, and never throws.
-std::string FormatState(const SimMachine& m);
-bool ParseState(const std::string& text, SimMachine& m, std::string& error);
 
 // A problem with the state file (unreadable, damaged, not writable): the message names the file
 // and says what to do.
