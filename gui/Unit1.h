@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-#include <memory>
 #include <string>
 
 #include "engine/Tweak.h"
@@ -147,8 +146,11 @@ public:
     // About page.
     QPlainTextEdit* Memo2;
 
-    // Free state for the editing handlers (they keep what they need here).
-    std::shared_ptr<void> EditingState;
+    // Set while the exit handler of an edit field runs. Its message box runs a nested message
+    // loop and may put the focus back into the field; a focus change meanwhile must not start
+    // another validation, or two invalid fields would hand the focus and the message back and
+    // forth.
+    bool InExitHandler = false;
 
 public slots:
     // Handlers of the window, its buttons, the profile list and the auto-apply box.
@@ -162,7 +164,7 @@ public slots:
     void AutoApplyAtBootCheckClick(QObject* Sender = nullptr);
     void CLineButtonClick(QObject* Sender = nullptr);
 
-    // Opens one more debug window (with the debug window unit).
+    // Opens one more debug window (defined with the editing handlers, Unit1Controls.cpp).
     void DebugButtonClick(QObject* Sender = nullptr);
 
     // Handlers of the feature controls (with the editing handlers). A handler shared by several
@@ -197,9 +199,17 @@ public:
     static std::string AboutText();
 
 private:
+    // The layout (Unit1Layout.cpp).
     void CreateControls();
     void CreateFeaturesPage();
     void CreateAboutPage();
     void SetTabOrder();
+
     void ConnectHandlers();
+    // Stops the edit fields' key and focus events from reaching the handlers; the destructor
+    // calls it, so that the focus changes of a window being destroyed call nothing.
+    void DisconnectEditingHandlers();
+
+    // Routes the edit fields' key and focus events to their handlers.
+    QObject* EditingFilter = nullptr;
 };

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "common/General.h"
 #include "common/Messages.h"
@@ -30,31 +29,20 @@ constexpr char KeyBackspace = 8;
 constexpr char KeyEnter = 13;
 constexpr char KeyEscape = 27;
 
-// What the editing handlers keep per window (in TForm1::EditingState).
-struct EditingStateTp {
-    // Set while an exit handler runs. Its message box runs a nested message loop and it may put
-    // the focus back into its field; a focus change caused meanwhile must not start another
-    // validation, or two invalid fields would hand the focus and the message back and forth.
-    bool InExitHandler = false;
-};
-
+// Sets TForm1::InExitHandler while an exit handler runs.
 class ExitScope {
 public:
-    explicit ExitScope(EditingStateTp& state) : state(state), outer(state.InExitHandler) {
-        state.InExitHandler = true;
+    explicit ExitScope(bool& inExitHandler) : flag(inExitHandler), outer(inExitHandler) {
+        flag = true;
     }
-    ~ExitScope() { state.InExitHandler = outer; }
+    ~ExitScope() { flag = outer; }
     ExitScope(const ExitScope&) = delete;
     ExitScope& operator=(const ExitScope&) = delete;
 
 private:
-    EditingStateTp& state;
+    bool& flag;
     bool outer;
 };
-
-EditingStateTp& StateOf(const std::shared_ptr<void>& editingState) {
-    return *static_cast<EditingStateTp*>(editingState.get());
-}
 
 // Turns letters into capitals as they are typed or pasted, so the range starts read as the
 // upper-case hexadecimal the window shows. Any text is acceptable: the exit handler judges it.
@@ -110,17 +98,13 @@ bool LeavesField(const QFocusEvent& event) {
 }
 
 // Routes the key and focus events of the three edit fields and the clicks on the Write
-// Combining box to the window's handlers. It holds the editing state only weakly: while the
-// window is being destroyed the state is already gone, and a focus change then calls nothing.
+// Combining box to the window's handlers. The window deletes it before its controls go, so the
+// focus changes of a window being destroyed call nothing.
 class EditEventFilter : public QObject {
 public:
-    EditEventFilter(TForm1* form, std::weak_ptr<void> state)
-        : QObject(form), form(form), state(std::move(state)) {}
+    explicit EditEventFilter(TForm1* form) : QObject(form), form(form) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        const std::shared_ptr<void> alive = state.lock();
-        if (!alive)
-            return false;
         if (watched == form->WCBox)
             return FilterBoxClick(*event);
         switch (event->type()) {
@@ -129,7 +113,7 @@ public:
         case QEvent::FocusOut:
             // A field that the display disables (a range or write allocation turned off from the
             // record) loses the focus without the user leaving it; its text is stale by then.
-            if (LeavesField(static_cast<QFocusEvent&>(*event)) && !StateOf(alive).InExitHandler &&
+            if (LeavesField(static_cast<QFocusEvent&>(*event)) && !form->InExitHandler &&
                 static_cast<QWidget*>(watched)->isEnabled())
                 RunHandler([&] {
                     if (watched == form->WAEdit)
@@ -172,7 +156,6 @@ private:
     }
 
     TForm1* form;
-    std::weak_ptr<void> state;
 };
 
 // A limit above the processor's maximum becomes the maximum, without a message.
@@ -182,12 +165,10 @@ int32_t CapLimit(int32_t limit, int32_t maximum) {
 } // namespace
 
 void TForm1::ConnectEditingHandlers() {
-    auto state = std::make_shared<EditingStateTp>();
-    EditingState = state;
-    auto* filter = new EditEventFilter(this, std::weak_ptr<void>(EditingState));
+    EditingFilter = new EditEventFilter(this);
     for (QObject* watched : {static_cast<QObject*>(WAEdit), static_cast<QObject*>(WC0Edit),
                              static_cast<QObject*>(WC1Edit), static_cast<QObject*>(WCBox)})
-        watched->installEventFilter(filter);
+        watched->installEventFilter(EditingFilter);
 
     WAEdit->setMaxLength(4);
     for (QLineEdit* edit : {WC0Edit, WC1Edit}) {
@@ -233,6 +214,11 @@ void TForm1::ConnectEditingHandlers() {
             [this] { RunHandler([this] { WASpinButtonUpClick(WASpinButton); }); });
     connect(WASpinButton, &TSpinButton::DownClick, this,
             [this] { RunHandler([this] { WASpinButtonDownClick(WASpinButton); }); });
+}
+
+void TForm1::DisconnectEditingHandlers() {
+    delete EditingFilter;
+    EditingFilter = nullptr;
 }
 
 void TForm1::DebugButtonClick(QObject*) {
@@ -392,8 +378,7 @@ void TForm1::WAEditKeyPress(QObject*, char& Key) {
 }
 
 void TForm1::WAEditExit(QObject*) {
-    const std::shared_ptr<void> state = EditingState;
-    ExitScope scope(StateOf(state));
+    ExitScope scope(InExitHandler);
     WATp& wa = CurrentSettings.WA;
     const std::string text = WAEdit->text().toStdString();
     if (!text.empty()) {
@@ -447,8 +432,7 @@ void TForm1::WCEditExit(QObject* Sender) {
     QLineEdit* edit = Sender == WC0Edit ? WC0Edit : Sender == WC1Edit ? WC1Edit : nullptr;
     if (!edit)
         return;
-    const std::shared_ptr<void> state = EditingState;
-    ExitScope scope(StateOf(state));
+    ExitScope scope(InExitHandler);
     const std::string text = edit->text().toStdString();
     int32_t error = 0;
     const uint32_t start = HexToInt(text, error);
