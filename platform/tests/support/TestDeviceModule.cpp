@@ -1,5 +1,8 @@
 // A plain device module for the device seam's tests: it echoes its input, fails code 99, and
-// refuses the open while QRX_TESTDEV_REFUSE is set. It simulates no processor.
+// refuses the open while QRX_TESTDEV_REFUSE is set. It simulates no processor. Its close entry
+// stands in a file of its own, so a module without one is these entries alone.
+#include "TestDeviceModule.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -7,17 +10,15 @@
 
 #define QRX_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace {
-int g_context;
-}
+int TestDeviceContext;
 
 QRX_EXPORT void* qrx_module_open(void) {
-    return std::getenv("QRX_TESTDEV_REFUSE") ? nullptr : &g_context;
+    return std::getenv("QRX_TESTDEV_REFUSE") ? nullptr : &TestDeviceContext;
 }
 
 QRX_EXPORT int qrx_module_control(void* context, uint32_t code, const void* in, uint32_t inSize,
                                   void* out, uint32_t outSize, uint32_t* bytesReturned) {
-    if (context != &g_context || code == 99)
+    if (context != &TestDeviceContext || code == 99)
         return 0;
     const uint32_t n = inSize < outSize ? inSize : outSize;
     if (n)
@@ -26,9 +27,3 @@ QRX_EXPORT int qrx_module_control(void* context, uint32_t code, const void* in, 
         *bytesReturned = n;
     return 1;
 }
-
-#ifndef QRX_TESTDEV_NO_CLOSE
-QRX_EXPORT int qrx_module_close(void* context) {
-    return context == &g_context;
-}
-#endif
