@@ -7,12 +7,12 @@
 
 namespace {
 
-constexpr uint32_t kCr0CacheDisable = 1u << 30;
-constexpr uint32_t kEferL2Disable = 1u << 4;
-constexpr uint32_t kEferWriteOrdering = 0xC; // bits 3..2
-constexpr uint32_t kEferGEWBED = 0x8;
-constexpr uint32_t kEferSEWBED = 0x4;
-constexpr uint32_t kEferDataPrefetch = 1u << 1;
+constexpr uint32_t Cr0CacheDisable = 1u << 30;
+constexpr uint32_t EferL2Disable = 1u << 4;
+constexpr uint32_t EferWriteOrdering = 0xC; // bits 3..2
+constexpr uint32_t EferGEWBED = 0x8;
+constexpr uint32_t EferSEWBED = 0x4;
+constexpr uint32_t EferDataPrefetch = 1u << 1;
 
 // EFER holds other features too (the system-call enable bit among them), so a change is a
 // read-modify-write of our own bits only, and no write at all when the read fails.
@@ -38,7 +38,7 @@ void SetL1(bool Enabled) {
 void GetL1(bool& Enabled) {
     uint32_t cr0 = 0;
     ReadCr0(cr0);
-    Enabled = (cr0 & kCr0CacheDisable) == 0;
+    Enabled = (cr0 & Cr0CacheDisable) == 0;
 }
 
 void SetL2(bool, bool L2CacheEnabled) {
@@ -46,16 +46,16 @@ void SetL2(bool, bool L2CacheEnabled) {
 }
 
 void GetL2(bool&, bool& L2CacheEnabled) {
-    L2CacheEnabled = (ReadEferLow() & kEferL2Disable) == 0;
+    L2CacheEnabled = (ReadEferLow() & EferL2Disable) == 0;
 }
 
 void SetWriteOrdering(bool, WriteOrderingTp WriteOrderingType) {
     uint32_t bits = 0;
     if (WriteOrderingType == WriteOrderingTp::GEWBED)
-        bits = kEferGEWBED;
+        bits = EferGEWBED;
     else if (WriteOrderingType == WriteOrderingTp::SEWBED)
-        bits = kEferSEWBED;
-    ModifyEfer(kEferWriteOrdering, bits);
+        bits = EferSEWBED;
+    ModifyEfer(EferWriteOrdering, bits);
 }
 
 void GetWriteOrdering(bool&, WriteOrderingTp& WriteOrderingType) {
@@ -73,9 +73,9 @@ void GetWriteOrdering(bool&, WriteOrderingTp& WriteOrderingType) {
 }
 
 void SetDataPrefetch(bool, bool DataPrefetchEnabled) {
-    ModifyEfer(kEferDataPrefetch, DataPrefetchEnabled ? kEferDataPrefetch : 0);
+    ModifyEfer(EferDataPrefetch, DataPrefetchEnabled ? EferDataPrefetch : 0);
 }
 
 void GetDataPrefetch(bool&, bool& DataPrefetchEnabled) {
-    DataPrefetchEnabled = (ReadEferLow() & kEferDataPrefetch) != 0;
+    DataPrefetchEnabled = (ReadEferLow() & EferDataPrefetch) != 0;
 }

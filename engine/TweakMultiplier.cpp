@@ -13,29 +13,29 @@ struct Ratio {
     uint8_t code; // the processor's own encoding, in PSOR bits 2..0 and port bits 7..5
 };
 
-const Ratio kRatios[MultiplierCount] = {
+const Ratio Ratios[MultiplierCount] = {
     {"2.0", 4}, {"3.0", 5}, {"3.5", 7}, {"4.0", 2}, {"4.5", 0}, {"5.0", 1}, {"5.5", 3}, {"6.0", 6},
 };
 
 // Bits 9, 13, 14, 16 and 19 of every multiplier change; the code goes into bits 7..5.
-constexpr uint32_t kMultiplierCommand = 0x96200;
+constexpr uint32_t MultiplierCommand = 0x96200;
 // EPMR value that enables the power-management block at its base.
-constexpr uint32_t kEpmrOpen = PowerManagementBase | 1;
+constexpr uint32_t EpmrOpen = PowerManagementBase | 1;
 
 } // namespace
 
 std::string MultiplierToText(uint8_t Index) {
-    return Index < MultiplierCount ? kRatios[Index].text : "unknown";
+    return Index < MultiplierCount ? Ratios[Index].text : "unknown";
 }
 
 uint8_t MultiplierToCode(uint8_t Index) {
-    return Index < MultiplierCount ? kRatios[Index].code : 0;
+    return Index < MultiplierCount ? Ratios[Index].code : 0;
 }
 
 uint8_t CodeToMultiplier(uint8_t Code) {
     const uint8_t code = Code & 7;
     for (uint8_t i = 0; i < MultiplierCount; ++i)
-        if (kRatios[i].code == code)
+        if (Ratios[i].code == code)
             return i;
     return 0; // unreachable: the table holds all eight codes
 }
@@ -48,9 +48,9 @@ void SetMultiplier(uint8_t Index) {
     // When the block could not be opened, FFF8h is not ours: on these boards a PCI device
     // (an IDE bus master, for one) may decode it, so the command is not sent. EPMR still gets
     // its old value back either way.
-    if (WriteMsr(MsrEPMR, 0, kEpmrOpen))
+    if (WriteMsr(MsrEPMR, 0, EpmrOpen))
         OutPort32(MultiplierPort,
-                  (static_cast<uint32_t>(MultiplierToCode(Index)) << 5) | kMultiplierCommand);
+                  (static_cast<uint32_t>(MultiplierToCode(Index)) << 5) | MultiplierCommand);
     WriteMsr(MsrEPMR, oldHigh, oldLow);
 }
 

@@ -8,15 +8,15 @@
 
 namespace {
 
-const char* const kSizeNames[SizeCount] = {
+const char* const SizeNames[SizeCount] = {
     "_128kB", "_256kB", "_512kB", "_1MB",   "_2MB",   "_4MB", "_8MB", "_16MB",
     "_32MB",  "_64MB",  "_128MB", "_256MB", "_512MB", "_1GB", "_2GB", "_4GB",
 };
 
-constexpr uint32_t kUncachedBit = 0x1;
-constexpr uint32_t kWriteCombinedBit = 0x2;
-constexpr uint32_t kStartBits = 0xFFFE0000; // start address bits 31..17
-constexpr uint32_t kMaskBits = 0x0001FFFC;  // the 15-bit size mask in bits 16..2
+constexpr uint32_t UncachedBit = 0x1;
+constexpr uint32_t WriteCombinedBit = 0x2;
+constexpr uint32_t StartBits = 0xFFFE0000; // start address bits 31..17
+constexpr uint32_t MaskBits = 0x0001FFFC;  // the 15-bit size mask in bits 16..2
 
 bool InRange(SizeTp size) {
     return static_cast<unsigned>(size) < SizeCount;
@@ -34,7 +34,7 @@ uint32_t SizeToBytes(SizeTp Size) {
 
 bool SizeFromName(const std::string& Text, SizeTp& Size) {
     for (int i = 0; i < SizeCount; ++i) {
-        if (Text == kSizeNames[i]) {
+        if (Text == SizeNames[i]) {
             Size = static_cast<SizeTp>(i);
             return true;
         }
@@ -43,7 +43,7 @@ bool SizeFromName(const std::string& Text, SizeTp& Size) {
 }
 
 std::string SizeToName(SizeTp Size) {
-    return InRange(Size) ? kSizeNames[static_cast<unsigned>(Size)] : "unknown";
+    return InRange(Size) ? SizeNames[static_cast<unsigned>(Size)] : "unknown";
 }
 
 uint32_t SizeToMask(SizeTp Size) {
@@ -67,14 +67,14 @@ bool MaskToSize(uint32_t Mask, SizeTp& Size, uint32_t& SizeBytes) {
 
 void DecodeRange(uint32_t Half, MTRRTp& R) {
     R.Enabled = Half != 0;
-    R.Start = Half & kStartBits;
-    if (Half & kUncachedBit)
+    R.Start = Half & StartBits;
+    if (Half & UncachedBit)
         R.MemoryType = MemoryTypeTp::Uncached;
-    else if (Half & kWriteCombinedBit)
+    else if (Half & WriteCombinedBit)
         R.MemoryType = MemoryTypeTp::WriteCombined;
     else
         R.MemoryType = MemoryTypeTp::NoEffect;
-    const uint32_t mask = (Half & kMaskBits) >> 2;
+    const uint32_t mask = (Half & MaskBits) >> 2;
     if (!MaskToSize(mask, R.Size, R.SizeBytes)) {
         ShowError("Invalid size mask in MTRR: " + DWordToHex(Half));
         R.Start = 0;
@@ -90,16 +90,16 @@ bool EncodeRange(const MTRRTp& R, uint32_t& Half) {
     uint32_t value = 0;
     switch (R.MemoryType) {
     case MemoryTypeTp::Uncached:
-        value = kUncachedBit;
+        value = UncachedBit;
         break;
     case MemoryTypeTp::WriteCombined:
-        value = kWriteCombinedBit;
+        value = WriteCombinedBit;
         break;
     default:
         // NoEffect, and any out-of-range value: no type bit rather than a corrupted start.
         break;
     }
-    value |= R.Start & kStartBits;
+    value |= R.Start & StartBits;
     value |= SizeToMask(R.Size) << 2;
     Half = value;
     return true;

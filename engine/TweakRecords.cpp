@@ -13,7 +13,7 @@ struct NamedProc {
 
 #define QRX_PROC(f)                                                                                \
     { reinterpret_cast<const void*>(&f), #f }
-const NamedProc kProcs[] = {
+const NamedProc Procs[] = {
     QRX_PROC(SetWADefault),
     QRX_PROC(GetWADefault),
     QRX_PROC(SetWCDefault),
@@ -48,7 +48,7 @@ const NamedProc kProcs[] = {
 template <typename Proc> const char* ProcName(Proc proc) {
     if (proc == nullptr)
         return "nil";
-    for (const NamedProc& p : kProcs)
+    for (const NamedProc& p : Procs)
         if (p.address == reinterpret_cast<const void*>(proc))
             return p.name;
     return "(foreign handler)";

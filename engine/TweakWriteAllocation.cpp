@@ -15,8 +15,8 @@ struct WALayout {
     const char* tooLarge; // message for a limit above maxLimit
 };
 
-const WALayout kK6 = {508, 1, 0x000000FF, 0x00000001, "WALimit > 508 MB."};
-const WALayout kCXT = {4092, 22, 0xFFC10000, 0x00010000, "WALimit > 4092 MB."};
+const WALayout K6Layout = {508, 1, 0x000000FF, 0x00000001, "WALimit > 508 MB."};
+const WALayout CXTLayout = {4092, 22, 0xFFC10000, 0x00010000, "WALimit > 4092 MB."};
 
 void SetWA(const WALayout& layout, WATp wa) {
     // Switching write allocation off is writing limit 0 without the hole.
@@ -57,14 +57,14 @@ void GetWA(const WALayout& layout, WATp& wa) {
 } // namespace
 
 void SetWAK6(WATp WA) {
-    SetWA(kK6, WA);
+    SetWA(K6Layout, WA);
 }
 void GetWAK6(WATp& WA) {
-    GetWA(kK6, WA);
+    GetWA(K6Layout, WA);
 }
 void SetWACXT(WATp WA) {
-    SetWA(kCXT, WA);
+    SetWA(CXTLayout, WA);
 }
 void GetWACXT(WATp& WA) {
-    GetWA(kCXT, WA);
+    GetWA(CXTLayout, WA);
 }

@@ -267,8 +267,8 @@ SimMachine ResetCustom(const SimIdentity& id) {
 }
 
 uint32_t MultiplierTenths(uint32_t code) {
-    static const uint32_t tenths[8] = {45, 50, 40, 55, 20, 30, 60, 35};
-    return tenths[code & 7u];
+    static const uint32_t Tenths[8] = {45, 50, 40, 55, 20, 30, 60, 35};
+    return Tenths[code & 7u];
 }
 
 uint32_t FixedMhz(const SimMachine& m) {

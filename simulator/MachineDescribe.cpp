@@ -26,10 +26,10 @@ std::string Bits3(uint32_t code) {
 }
 
 std::string SizeText(uint32_t index) {
-    static const char* names[16] = {"128 kB", "256 kB", "512 kB", "1 MB",  "2 MB",   "4 MB",
-                                    "8 MB",   "16 MB",  "32 MB",  "64 MB", "128 MB", "256 MB",
-                                    "512 MB", "1 GB",   "2 GB",   "4 GB"};
-    return names[index & 15u];
+    static const char* const SizeNames[16] = {
+        "128 kB", "256 kB", "512 kB", "1 MB",   "2 MB",   "4 MB", "8 MB", "16 MB",
+        "32 MB",  "64 MB",  "128 MB", "256 MB", "512 MB", "1 GB", "2 GB", "4 GB"};
+    return SizeNames[index & 15u];
 }
 
 std::string DescribeRange(uint32_t half) {

@@ -13,8 +13,8 @@
 
 namespace {
 
-const char* const kPresets[] = {"k6",    "k6-7",  "k6-2",     "k6-2-cxt", "k6-3",  "k6-3+",
-                                "k6-2+", "k6-d9", "amd-5-10", "athlon",   "intel", "amd-leaf0"};
+const char* const Presets[] = {"k6",    "k6-7",  "k6-2",     "k6-2-cxt", "k6-3",  "k6-3+",
+                               "k6-2+", "k6-d9", "amd-5-10", "athlon",   "intel", "amd-leaf0"};
 
 // Every value differs from what a freshly reset machine holds.
 void Edit(SettingsTp& s) {
@@ -56,7 +56,7 @@ class AllSettings : public SimulatedCpu {};
 } // namespace
 
 TEST_F(AllSettings, EditedValuesComeBackOnEveryProcessor) {
-    for (const char* preset : kPresets) {
+    for (const char* preset : Presets) {
         SCOPED_TRACE(preset);
         ASSERT_NO_FATAL_FAILURE(Reset(preset));
         SettingsTp s;

@@ -14,18 +14,18 @@
 namespace {
 
 enum class WA { None, K6, CXT };
-constexpr uint8_t kAnyMultiplier = 255;
+constexpr uint8_t AnyMultiplier = 255;
 
 struct Features {
     WA wa;
     bool ranges, multiplier, l2, writeOrdering, prefetch;
 };
 
-const Features kL1Only = {WA::None, false, false, false, false, false};
-const Features kK6 = {WA::K6, false, false, false, false, false};
-const Features kK62Cxt = {WA::CXT, true, false, false, true, true};
-const Features kK63 = {WA::CXT, true, false, true, true, true};
-const Features kModel13 = {WA::CXT, true, true, true, true, true};
+const Features L1OnlyFeatures = {WA::None, false, false, false, false, false};
+const Features K6Features = {WA::K6, false, false, false, false, false};
+const Features K62CxtFeatures = {WA::CXT, true, false, false, true, true};
+const Features K63Features = {WA::CXT, true, false, true, true, true};
+const Features Model13Features = {WA::CXT, true, true, true, true, true};
 
 struct IdentifyCase {
     std::vector<std::string> reset; // arguments of "qrxsim reset"
@@ -35,21 +35,21 @@ struct IdentifyCase {
     int family, model, stepping;
     bool tsc;
     Features features;
-    uint8_t bootMultiplier; // kAnyMultiplier: not checked
+    uint8_t bootMultiplier; // AnyMultiplier: not checked
 };
 
-const IdentifyCase kCases[] = {
-    {{"k6"}, "AuthenticAMD", "AMD-K6(tm)", true, 5, 6, 2, true, kK6, 0},
-    {{"k6-7"}, "AuthenticAMD", "AMD-K6(tm)", true, 5, 7, 0, true, kK6, 0},
-    {{"k6-2"}, "AuthenticAMD", "AMD-K6(tm)-2", true, 5, 8, 0, true, kK6, 0},
-    {{"k6-2-cxt"}, "AuthenticAMD", "AMD-K6(tm)-2", true, 5, 8, 12, true, kK62Cxt, 0},
-    {{"k6-3"}, "AuthenticAMD", "AMD-K6(tm)-III", true, 5, 9, 1, true, kK63, 0},
-    {{"k6-3+"}, "AuthenticAMD", "AMD-K6(tm)-III+", true, 5, 13, 0, true, kModel13, 5},
-    {{"k6-2+"}, "AuthenticAMD", "AMD-K6(tm)-2+", true, 5, 13, 4, true, kModel13, 6},
-    {{"k6-d9"}, "AuthenticAMD", "Unknown CPU", true, 5, 13, 9, true, kModel13, 5},
-    {{"amd-5-10"}, "AuthenticAMD", "Unknown CPU", true, 5, 10, 0, true, kL1Only, 0},
-    {{"athlon"}, "AuthenticAMD", "Unknown CPU", true, 6, 4, 2, true, kL1Only, 0},
-    {{"intel"}, "GenuineIntel", "Unknown CPU", false, 0, 0, 0, true, kL1Only, 0},
+const IdentifyCase Cases[] = {
+    {{"k6"}, "AuthenticAMD", "AMD-K6(tm)", true, 5, 6, 2, true, K6Features, 0},
+    {{"k6-7"}, "AuthenticAMD", "AMD-K6(tm)", true, 5, 7, 0, true, K6Features, 0},
+    {{"k6-2"}, "AuthenticAMD", "AMD-K6(tm)-2", true, 5, 8, 0, true, K6Features, 0},
+    {{"k6-2-cxt"}, "AuthenticAMD", "AMD-K6(tm)-2", true, 5, 8, 12, true, K62CxtFeatures, 0},
+    {{"k6-3"}, "AuthenticAMD", "AMD-K6(tm)-III", true, 5, 9, 1, true, K63Features, 0},
+    {{"k6-3+"}, "AuthenticAMD", "AMD-K6(tm)-III+", true, 5, 13, 0, true, Model13Features, 5},
+    {{"k6-2+"}, "AuthenticAMD", "AMD-K6(tm)-2+", true, 5, 13, 4, true, Model13Features, 6},
+    {{"k6-d9"}, "AuthenticAMD", "Unknown CPU", true, 5, 13, 9, true, Model13Features, 5},
+    {{"amd-5-10"}, "AuthenticAMD", "Unknown CPU", true, 5, 10, 0, true, L1OnlyFeatures, 0},
+    {{"athlon"}, "AuthenticAMD", "Unknown CPU", true, 6, 4, 2, true, L1OnlyFeatures, 0},
+    {{"intel"}, "GenuineIntel", "Unknown CPU", false, 0, 0, 0, true, L1OnlyFeatures, 0},
     // The steppings on either side of the CXT core, and the other models outside the table.
     {{"custom", "AuthenticAMD", "5", "8", "7"},
      "AuthenticAMD",
@@ -59,7 +59,7 @@ const IdentifyCase kCases[] = {
      8,
      7,
      true,
-     kK6,
+     K6Features,
      0},
     {{"custom", "AuthenticAMD", "5", "8", "8"},
      "AuthenticAMD",
@@ -69,7 +69,7 @@ const IdentifyCase kCases[] = {
      8,
      8,
      true,
-     kK62Cxt,
+     K62CxtFeatures,
      0},
     {{"custom", "AuthenticAMD", "5", "13", "3"},
      "AuthenticAMD",
@@ -79,8 +79,8 @@ const IdentifyCase kCases[] = {
      13,
      3,
      true,
-     kModel13,
-     kAnyMultiplier},
+     Model13Features,
+     AnyMultiplier},
     {{"custom", "AuthenticAMD", "5", "13", "7"},
      "AuthenticAMD",
      "AMD-K6(tm)-2+",
@@ -89,8 +89,8 @@ const IdentifyCase kCases[] = {
      13,
      7,
      true,
-     kModel13,
-     kAnyMultiplier},
+     Model13Features,
+     AnyMultiplier},
     {{"custom", "AuthenticAMD", "5", "13", "8"},
      "AuthenticAMD",
      "Unknown CPU",
@@ -99,8 +99,8 @@ const IdentifyCase kCases[] = {
      13,
      8,
      true,
-     kModel13,
-     kAnyMultiplier},
+     Model13Features,
+     AnyMultiplier},
     {{"custom", "AuthenticAMD", "5", "11", "0"},
      "AuthenticAMD",
      "Unknown CPU",
@@ -109,7 +109,7 @@ const IdentifyCase kCases[] = {
      11,
      0,
      true,
-     kL1Only,
+     L1OnlyFeatures,
      0},
     {{"custom", "AuthenticAMD", "5", "12", "0"},
      "AuthenticAMD",
@@ -119,7 +119,7 @@ const IdentifyCase kCases[] = {
      12,
      0,
      true,
-     kL1Only,
+     L1OnlyFeatures,
      0},
     {{"custom", "AuthenticAMD", "5", "5", "0"},
      "AuthenticAMD",
@@ -129,7 +129,7 @@ const IdentifyCase kCases[] = {
      5,
      0,
      true,
-     kL1Only,
+     L1OnlyFeatures,
      0},
     // Only the exact vendor string counts as AMD.
     {{"custom", "AuthenticAmd", "5", "9", "1"},
@@ -140,7 +140,7 @@ const IdentifyCase kCases[] = {
      0,
      0,
      true,
-     kL1Only,
+     L1OnlyFeatures,
      0},
     // No time-stamp counter.
     {{"custom", "AuthenticAMD", "5", "9", "1", "1", "0"},
@@ -151,7 +151,7 @@ const IdentifyCase kCases[] = {
      9,
      1,
      false,
-     kK63,
+     K63Features,
      0},
 };
 
@@ -186,7 +186,7 @@ class Identify : public SimulatedCpu {};
 } // namespace
 
 TEST_F(Identify, EveryProcessorGetsItsNameIdentityFeaturesAndHandlers) {
-    for (const IdentifyCase& c : kCases) {
+    for (const IdentifyCase& c : Cases) {
         SCOPED_TRACE(Describe(c.reset));
         ASSERT_NO_FATAL_FAILURE(Reset(c.reset));
         SettingsTp s;
@@ -240,7 +240,7 @@ TEST_F(Identify, EveryProcessorGetsItsNameIdentityFeaturesAndHandlers) {
         EXPECT_FALSE(s.WC.MTRR0.Enabled);
         EXPECT_FALSE(s.WC.MTRR1.Enabled);
         EXPECT_EQ(s.DataPrefetchEnabled, f.prefetch);
-        if (f.multiplier && c.bootMultiplier != kAnyMultiplier) {
+        if (f.multiplier && c.bootMultiplier != AnyMultiplier) {
             EXPECT_EQ(s.CPU.Multiplier, c.bootMultiplier);
         }
 

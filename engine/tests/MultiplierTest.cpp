@@ -19,7 +19,7 @@ struct RatioRow {
     uint32_t port;
 };
 
-const RatioRow kRatios[MultiplierCount] = {
+const RatioRow Ratios[MultiplierCount] = {
     {"2.0", 4, 0x96280}, {"3.0", 5, 0x962A0}, {"3.5", 7, 0x962E0}, {"4.0", 2, 0x96240},
     {"4.5", 0, 0x96200}, {"5.0", 1, 0x96220}, {"5.5", 3, 0x96260}, {"6.0", 6, 0x962C0},
 };
@@ -30,10 +30,10 @@ class MultiplierOnProcessor : public SimulatedCpu {};
 
 TEST(MultiplierVocabulary, IndexTextAndCodeAgreeBothWays) {
     for (uint8_t i = 0; i < MultiplierCount; ++i) {
-        SCOPED_TRACE(kRatios[i].text);
-        EXPECT_EQ(MultiplierToText(i), kRatios[i].text);
-        EXPECT_EQ(MultiplierToCode(i), kRatios[i].code);
-        EXPECT_EQ(CodeToMultiplier(kRatios[i].code), i);
+        SCOPED_TRACE(Ratios[i].text);
+        EXPECT_EQ(MultiplierToText(i), Ratios[i].text);
+        EXPECT_EQ(MultiplierToCode(i), Ratios[i].code);
+        EXPECT_EQ(CodeToMultiplier(Ratios[i].code), i);
     }
     EXPECT_EQ(MultiplierToText(8), "unknown");
     EXPECT_EQ(MultiplierToText(255), "unknown");
@@ -42,7 +42,7 @@ TEST(MultiplierVocabulary, IndexTextAndCodeAgreeBothWays) {
 
 TEST_F(MultiplierOnProcessor, ChangeOpensThePortWritesTheCodeAndRestoresEpmr) {
     for (uint8_t i = 0; i < MultiplierCount; ++i) {
-        SCOPED_TRACE(kRatios[i].text);
+        SCOPED_TRACE(Ratios[i].text);
         ASSERT_NO_FATAL_FAILURE(Reset(i % 2 ? "k6-2+" : "k6-3+"));
         // An EPMR value of its own, so the restore is visible.
         SimSetMsr(MsrEPMR, 0x00000007, 0x00001230);
@@ -50,11 +50,11 @@ TEST_F(MultiplierOnProcessor, ChangeOpensThePortWritesTheCodeAndRestoresEpmr) {
         EXPECT_EQ(SimLog(), (std::vector<std::string>{
                                 "ReadMsr C0000086 -> 00000007 00001230",
                                 "WriteMsr C0000086 00000000 0000FFF1",
-                                "Out FFF8 " + DWordToHex(kRatios[i].port),
+                                "Out FFF8 " + DWordToHex(Ratios[i].port),
                                 "WriteMsr C0000086 00000007 00001230",
                             }));
         EXPECT_EQ(SimGet("C0000086"), "0000000700001230");
-        EXPECT_EQ(SimGet("PORT"), DWordToHex(kRatios[i].port));
+        EXPECT_EQ(SimGet("PORT"), DWordToHex(Ratios[i].port));
 
         uint8_t index = 99;
         GetMultiplier(index);

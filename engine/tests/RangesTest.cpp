@@ -19,7 +19,7 @@ struct SizeRow {
 };
 
 // The vocabulary other units store in profiles and parse from the command line.
-const SizeRow kSizes[SizeCount] = {
+const SizeRow Sizes[SizeCount] = {
     {"_128kB", 0x20000, 0x7FFF},    {"_256kB", 0x40000, 0x7FFE},
     {"_512kB", 0x80000, 0x7FFC},    {"_1MB", 0x100000, 0x7FF8},
     {"_2MB", 0x200000, 0x7FF0},     {"_4MB", 0x400000, 0x7FE0},
@@ -40,19 +40,19 @@ class RangesOnProcessor : public SimulatedCpu {};
 
 TEST(RangeSizes, NamesBytesAndMasksAgreeBothWays) {
     for (int i = 0; i < SizeCount; ++i) {
-        SCOPED_TRACE(kSizes[i].name);
+        SCOPED_TRACE(Sizes[i].name);
         const SizeTp size = static_cast<SizeTp>(i);
-        EXPECT_EQ(SizeToName(size), kSizes[i].name);
-        EXPECT_EQ(SizeToBytes(size), kSizes[i].bytes);
-        EXPECT_EQ(SizeToMask(size), kSizes[i].mask);
+        EXPECT_EQ(SizeToName(size), Sizes[i].name);
+        EXPECT_EQ(SizeToBytes(size), Sizes[i].bytes);
+        EXPECT_EQ(SizeToMask(size), Sizes[i].mask);
         SizeTp parsed = SizeTp::_2MB;
-        EXPECT_TRUE(SizeFromName(kSizes[i].name, parsed));
+        EXPECT_TRUE(SizeFromName(Sizes[i].name, parsed));
         EXPECT_EQ(parsed, size);
         SizeTp fromMask = SizeTp::_2MB;
         uint32_t bytes = 12345;
-        EXPECT_TRUE(MaskToSize(kSizes[i].mask, fromMask, bytes));
+        EXPECT_TRUE(MaskToSize(Sizes[i].mask, fromMask, bytes));
         EXPECT_EQ(fromMask, size);
-        EXPECT_EQ(bytes, kSizes[i].bytes);
+        EXPECT_EQ(bytes, Sizes[i].bytes);
     }
 }
 

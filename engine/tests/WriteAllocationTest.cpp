@@ -29,7 +29,7 @@ struct WACase {
     bool hole, enabled;
 };
 
-const WACase kCases[] = {
+const WACase Cases[] = {
     {"K6 largest limit with the hole keeps bits 31..8 and the high half",
      false,
      0x12345678,
@@ -202,7 +202,7 @@ class WriteAllocation : public SimulatedCpu {};
 } // namespace
 
 TEST_F(WriteAllocation, SetterChangesOnlyItsFieldAndRefusesBadLimits) {
-    for (const WACase& c : kCases) {
+    for (const WACase& c : Cases) {
         SCOPED_TRACE(c.what);
         ASSERT_NO_FATAL_FAILURE(Reset(c.cxt ? "k6-3" : "k6"));
         SimSetMsr(MsrWHCR, c.highBefore, c.lowBefore);
