@@ -9,4 +9,4 @@
 // Groups in a fixed order (write allocation, L1, L2, data prefetch, the two ranges, multiplier,
 // write ordering), one per supported feature; every switch and value is followed by one blank,
 // except the write-ordering digit, which ends the text. No supported feature gives "".
-std::string BuildCommandLine(const SettingsTp& Settings);
+std::string BuildCommandLine(const SettingsTp& settings);

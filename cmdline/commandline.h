@@ -22,14 +22,14 @@ extern bool DebugMode;
 // The program's arguments after its own name, as the shell or the desktop launcher split and
 // unquoted them. The program's composition root sets it once, before ProcessCommandLine.
 
-void SetParameterList(const std::vector<std::string>& Parameters);
+void SetParameterList(const std::vector<std::string>& parameters);
 // The same from main's argument vector; argv[0], the program's own name, is skipped.
 void SetParameterList(int argc, const char* const* argv);
 int ParameterCount();
-// The raw parameter Index (1-based) exactly as given; "" beyond the count (and below 1).
-std::string ParameterAt(int Index);
+// The raw parameter number index (1-based) exactly as given; "" beyond the count (and below 1).
+std::string ParameterAt(int index);
 // The parameter as every comparison sees it: MakeUpper'ed (a-z only) and cut to 80 characters.
-std::string NormalisedParameter(int Index);
+std::string NormalisedParameter(int index);
 
 // --- The passes ---
 
@@ -45,11 +45,11 @@ bool ValidateCommandLine();
 // True when any parameter (upper-cased, not cut) is one of the settings switches.
 bool HasSettingSwitch();
 
-// The apply pass without the final SetAllSettings: changes Working in parameter order, sets
-// DebugMode for "/DEBUG", and clears ShowWindow for "/Q". False after a reported error (Working
+// The apply pass without the final SetAllSettings: changes working in parameter order, sets
+// DebugMode for "/DEBUG", and clears showWindow for "/Q". False after a reported error (working
 // may then be partly changed). Expects a validated parameter list and a record identified by
 // IdentifyCPU; ProcessCommandLine is this plus the validation and the one SetAllSettings.
-bool ApplyParametersToRecord(SettingsTp& Working, bool& ShowWindow);
+bool ApplyParametersToRecord(SettingsTp& working, bool& showWindow);
 
 // --- The profile switches ---
 
@@ -61,23 +61,23 @@ using LoadProfileProcTp = bool (*)(const std::string& name, SettingsTp& settings
 // operation removes both switches again.
 void InstallProfileSwitches(ProfileExistsProcTp profileExists, LoadProfileProcTp loadProfile);
 
-// The installed store's ProfileExists(Name) and, only when that is true, the result of its
-// LoadProfile(Name, Settings); false without the profile switches. A missing profile gives false
+// The installed store's ProfileExists(name) and, only when that is true, the result of its
+// LoadProfile(name, settings); false without the profile switches. A missing profile gives false
 // without a message of the store.
-bool LoadNamedProfile(const std::string& Name, SettingsTp& Settings);
+bool LoadNamedProfile(const std::string& name, SettingsTp& settings);
 
 // --- Value checks (the texts are already normalised) ---
 
-bool StartsWithSlash(const std::string& Text);
-bool ContainsBackslash(const std::string& Text);
+bool StartsWithSlash(const std::string& text);
+bool ContainsBackslash(const std::string& text);
 // 1 to 7 decimal digits.
-bool IsWALimitText(const std::string& Text);
+bool IsWALimitText(const std::string& text);
 // 1 to 8 hexadecimal digits 0-9, A-F.
-bool IsStartAddressText(const std::string& Text);
-bool IsZeroOrOne(const std::string& Text);
-bool IsZeroOneOrTwo(const std::string& Text);
+bool IsStartAddressText(const std::string& text);
+bool IsZeroOrOne(const std::string& text);
+bool IsZeroOneOrTwo(const std::string& text);
 // "2", "2.0", "3", "3.0", "3.5", "4", "4.0", "4.5", "5", "5.0", "5.5", "6", "6.0".
-bool IsMultiplierText(const std::string& Text);
+bool IsMultiplierText(const std::string& text);
 // "128KB" .. "4GB" (the size names without their underscore, upper-cased).
-bool IsSizeText(const std::string& Text);
-bool IsMemoryTypeText(const std::string& Text);
+bool IsSizeText(const std::string& text);
+bool IsMemoryTypeText(const std::string& text);

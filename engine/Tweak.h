@@ -95,37 +95,37 @@ struct WCTp {
 // Setters receive values and never change the caller's record; getters fill only their fields.
 // The L2, write-ordering and data-prefetch handlers receive the pair (Supported, value) of the
 // record and use only the value.
-using SetMultiplierProcTp = void (*)(uint8_t Index);
-using GetMultiplierProcTp = void (*)(uint8_t& Index);
-using SetWAProcTp = void (*)(WATp WA);
-using GetWAProcTp = void (*)(WATp& WA);
-using SetWCProcTp = void (*)(WCTp WC);
-using GetWCProcTp = void (*)(WCTp& WC);
-using SetL1ProcTp = void (*)(bool Enabled);
-using GetL1ProcTp = void (*)(bool& Enabled);
-using SetL2ProcTp = void (*)(bool L2Supported, bool L2CacheEnabled);
-using GetL2ProcTp = void (*)(bool& L2Supported, bool& L2CacheEnabled);
-using SetWriteOrderingProcTp = void (*)(bool WriteOrderingSupported,
-                                        WriteOrderingTp WriteOrderingType);
-using GetWriteOrderingProcTp = void (*)(bool& WriteOrderingSupported,
-                                        WriteOrderingTp& WriteOrderingType);
-using SetDataPrefetchProcTp = void (*)(bool DataPrefetchSupported, bool DataPrefetchEnabled);
-using GetDataPrefetchProcTp = void (*)(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+using SetMultiplierProcTp = void (*)(uint8_t index);
+using GetMultiplierProcTp = void (*)(uint8_t& index);
+using SetWAProcTp = void (*)(WATp wa);
+using GetWAProcTp = void (*)(WATp& wa);
+using SetWCProcTp = void (*)(WCTp wc);
+using GetWCProcTp = void (*)(WCTp& wc);
+using SetL1ProcTp = void (*)(bool enabled);
+using GetL1ProcTp = void (*)(bool& enabled);
+using SetL2ProcTp = void (*)(bool l2Supported, bool l2CacheEnabled);
+using GetL2ProcTp = void (*)(bool& l2Supported, bool& l2CacheEnabled);
+using SetWriteOrderingProcTp = void (*)(bool writeOrderingSupported,
+                                        WriteOrderingTp writeOrderingType);
+using GetWriteOrderingProcTp = void (*)(bool& writeOrderingSupported,
+                                        WriteOrderingTp& writeOrderingType);
+using SetDataPrefetchProcTp = void (*)(bool dataPrefetchSupported, bool dataPrefetchEnabled);
+using GetDataPrefetchProcTp = void (*)(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // Default handlers: each only reports "<its name> executed." through ShowError. The engine gates
 // every handler call by the feature's Supported flag, so one of these running shows a stray call.
-void SetWADefault(WATp WA);
-void GetWADefault(WATp& WA);
-void SetWCDefault(WCTp WC);
-void GetWCDefault(WCTp& WC);
-void SetMultiplierDefault(uint8_t Index);
-void GetMultiplierDefault(uint8_t& Index);
-void SetL2Default(bool L2Supported, bool L2CacheEnabled);
-void GetL2Default(bool& L2Supported, bool& L2CacheEnabled);
-void SetWriteOrderingDefault(bool WriteOrderingSupported, WriteOrderingTp WriteOrderingType);
-void GetWriteOrderingDefault(bool& WriteOrderingSupported, WriteOrderingTp& WriteOrderingType);
-void SetDataPrefetchDefault(bool DataPrefetchSupported, bool DataPrefetchEnabled);
-void GetDataPrefetchDefault(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+void SetWADefault(WATp wa);
+void GetWADefault(WATp& wa);
+void SetWCDefault(WCTp wc);
+void GetWCDefault(WCTp& wc);
+void SetMultiplierDefault(uint8_t index);
+void GetMultiplierDefault(uint8_t& index);
+void SetL2Default(bool l2Supported, bool l2CacheEnabled);
+void GetL2Default(bool& l2Supported, bool& l2CacheEnabled);
+void SetWriteOrderingDefault(bool writeOrderingSupported, WriteOrderingTp writeOrderingType);
+void GetWriteOrderingDefault(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
+void SetDataPrefetchDefault(bool dataPrefetchSupported, bool dataPrefetchEnabled);
+void GetDataPrefetchDefault(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // The settings record, the currency between all units. A value-initialised record holds the
 // defaults of SetDefaults, with empty L1 slots (IdentifyCPU always fills those).
@@ -191,65 +191,65 @@ std::ostream& operator<<(std::ostream& os, const SettingsTp& settings);
 
 // Every field to its default and the default handlers into the twelve non-L1 slots; the L1
 // slots are left as they are.
-void SetDefaults(SettingsTp& Settings);
+void SetDefaults(SettingsTp& settings);
 // Identifies the processor, installs the handlers its model supports and reads its current
 // state into the record.
-void IdentifyCPU(SettingsTp& Settings);
+void IdentifyCPU(SettingsTp& settings);
 // CPUID with EAX = leaf and ECX = 0; always true.
-bool ExecuteCPUID(uint32_t Leaf, uint32_t& EAX, uint32_t& EBX, uint32_t& ECX, uint32_t& EDX);
+bool ExecuteCPUID(uint32_t leaf, uint32_t& eax, uint32_t& ebx, uint32_t& ecx, uint32_t& edx);
 
 // --- Write allocation (WHCR), K6 and CXT register layouts ---
 
-void SetWAK6(WATp WA);
-void GetWAK6(WATp& WA);
-void SetWACXT(WATp WA);
-void GetWACXT(WATp& WA);
+void SetWAK6(WATp wa);
+void GetWAK6(WATp& wa);
+void SetWACXT(WATp wa);
+void GetWACXT(WATp& wa);
 
 // --- Memory-type ranges (UWCCR) ---
 
 // 128 kB shifted left by the index; 0 for _4GB and for any value outside 0..15.
-uint32_t SizeToBytes(SizeTp Size);
-// Exact, case-sensitive match with "_128kB" .. "_4GB"; Size is left alone when false.
-bool SizeFromName(const std::string& Text, SizeTp& Size);
+uint32_t SizeToBytes(SizeTp size);
+// Exact, case-sensitive match with "_128kB" .. "_4GB"; size is left alone when false.
+bool SizeFromName(const std::string& text, SizeTp& size);
 // "_128kB" .. "_4GB"; "unknown" outside 0..15.
-std::string SizeToName(SizeTp Size);
+std::string SizeToName(SizeTp size);
 // The 15-bit register mask of a size.
-uint32_t SizeToMask(SizeTp Size);
+uint32_t SizeToMask(SizeTp size);
 // Sets both outputs for one of the sixteen masks; any other mask gives false and sets nothing.
-bool MaskToSize(uint32_t Mask, SizeTp& Size, uint32_t& SizeBytes);
+bool MaskToSize(uint32_t mask, SizeTp& size, uint32_t& sizeBytes);
 // One register half into a range; a half with an invalid mask is reported and zeroed.
-void DecodeRange(uint32_t Half, MTRRTp& R);
-// A range into its register half; false (and Half untouched) when the start is not aligned.
-bool EncodeRange(const MTRRTp& R, uint32_t& Half);
-void SetWC(WCTp WC);
-void GetWC(WCTp& WC);
+void DecodeRange(uint32_t half, MTRRTp& r);
+// A range into its register half; false (and half untouched) when the start is not aligned.
+bool EncodeRange(const MTRRTp& r, uint32_t& half);
+void SetWC(WCTp wc);
+void GetWC(WCTp& wc);
 
 // --- Clock multiplier (PSOR, EPMR, port FFF8h) ---
 
 // "2.0" .. "6.0"; "unknown" for any other index.
-std::string MultiplierToText(uint8_t Index);
+std::string MultiplierToText(uint8_t index);
 // The processor's 3-bit code of an index; 0 for an index outside 0..7.
-uint8_t MultiplierToCode(uint8_t Index);
+uint8_t MultiplierToCode(uint8_t index);
 // The index of a 3-bit code (only bits 2..0 count).
-uint8_t CodeToMultiplier(uint8_t Code);
-void SetMultiplier(uint8_t Index);
-void GetMultiplier(uint8_t& Index);
+uint8_t CodeToMultiplier(uint8_t code);
+void SetMultiplier(uint8_t index);
+void GetMultiplier(uint8_t& index);
 
 // --- L1 and L2 cache, write ordering, data prefetch ---
 
-void SetL1(bool Enabled);
-void GetL1(bool& Enabled);
-void SetL2(bool L2Supported, bool L2CacheEnabled);
-void GetL2(bool& L2Supported, bool& L2CacheEnabled);
-void SetWriteOrdering(bool WriteOrderingSupported, WriteOrderingTp WriteOrderingType);
-void GetWriteOrdering(bool& WriteOrderingSupported, WriteOrderingTp& WriteOrderingType);
-void SetDataPrefetch(bool DataPrefetchSupported, bool DataPrefetchEnabled);
-void GetDataPrefetch(bool& DataPrefetchSupported, bool& DataPrefetchEnabled);
+void SetL1(bool enabled);
+void GetL1(bool& enabled);
+void SetL2(bool l2Supported, bool l2CacheEnabled);
+void GetL2(bool& l2Supported, bool& l2CacheEnabled);
+void SetWriteOrdering(bool writeOrderingSupported, WriteOrderingTp writeOrderingType);
+void GetWriteOrdering(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
+void SetDataPrefetch(bool dataPrefetchSupported, bool dataPrefetchEnabled);
+void GetDataPrefetch(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // --- Reading and applying all settings ---
 
 // Reads every supported feature into the record, in the fixed feature order.
-void GetAllSettings(SettingsTp& Settings);
+void GetAllSettings(SettingsTp& settings);
 // Writes every supported feature from a private copy of the record, in the fixed feature order;
 // a refused feature shows its message and the rest are still applied.
-void SetAllSettings(SettingsTp Settings);
+void SetAllSettings(SettingsTp settings);

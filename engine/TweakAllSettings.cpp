@@ -5,8 +5,8 @@
 // A slot is called only when its feature is supported; an empty slot (a record that never went
 // through identification) is skipped rather than called.
 
-void GetAllSettings(SettingsTp& Settings) {
-    SettingsTp& s = Settings;
+void GetAllSettings(SettingsTp& settings) {
+    SettingsTp& s = settings;
     if (s.WA.WASupported && s.GetWAProc)
         s.GetWAProc(s.WA);
     if (s.WC.WCSupported && s.GetWCProc)
@@ -23,9 +23,9 @@ void GetAllSettings(SettingsTp& Settings) {
         s.GetDataPrefetchProc(s.DataPrefetchSupported, s.DataPrefetchEnabled);
 }
 
-void SetAllSettings(SettingsTp Settings) {
-    // Settings is already the private copy: handlers may work on it, the caller's record stays.
-    const SettingsTp& s = Settings;
+void SetAllSettings(SettingsTp settings) {
+    // settings is already the private copy: handlers may work on it, the caller's record stays.
+    const SettingsTp& s = settings;
     if (s.WA.WASupported && s.SetWAProc)
         s.SetWAProc(s.WA);
     if (s.WC.WCSupported && s.SetWCProc)

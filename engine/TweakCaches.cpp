@@ -31,51 +31,51 @@ uint32_t ReadEferLow() {
 
 } // namespace
 
-void SetL1(bool Enabled) {
-    SetL1Cache(Enabled);
+void SetL1(bool enabled) {
+    SetL1Cache(enabled);
 }
 
-void GetL1(bool& Enabled) {
+void GetL1(bool& enabled) {
     uint32_t cr0 = 0;
     ReadCr0(cr0);
-    Enabled = (cr0 & Cr0CacheDisable) == 0;
+    enabled = (cr0 & Cr0CacheDisable) == 0;
 }
 
-void SetL2(bool, bool L2CacheEnabled) {
-    SetL2Cache(L2CacheEnabled);
+void SetL2(bool, bool l2CacheEnabled) {
+    SetL2Cache(l2CacheEnabled);
 }
 
-void GetL2(bool&, bool& L2CacheEnabled) {
-    L2CacheEnabled = (ReadEferLow() & EferL2Disable) == 0;
+void GetL2(bool&, bool& l2CacheEnabled) {
+    l2CacheEnabled = (ReadEferLow() & EferL2Disable) == 0;
 }
 
-void SetWriteOrdering(bool, WriteOrderingTp WriteOrderingType) {
+void SetWriteOrdering(bool, WriteOrderingTp writeOrderingType) {
     uint32_t bits = 0;
-    if (WriteOrderingType == WriteOrderingTp::GEWBED)
+    if (writeOrderingType == WriteOrderingTp::GEWBED)
         bits = EferGEWBED;
-    else if (WriteOrderingType == WriteOrderingTp::SEWBED)
+    else if (writeOrderingType == WriteOrderingTp::SEWBED)
         bits = EferSEWBED;
     ModifyEfer(EferWriteOrdering, bits);
 }
 
-void GetWriteOrdering(bool&, WriteOrderingTp& WriteOrderingType) {
+void GetWriteOrdering(bool&, WriteOrderingTp& writeOrderingType) {
     switch (ExtractBits(ReadEferLow(), 2, 3)) {
     case 0:
-        WriteOrderingType = WriteOrderingTp::EWBEStrong;
+        writeOrderingType = WriteOrderingTp::EWBEStrong;
         break;
     case 1:
-        WriteOrderingType = WriteOrderingTp::SEWBED;
+        writeOrderingType = WriteOrderingTp::SEWBED;
         break;
     default:
-        WriteOrderingType = WriteOrderingTp::GEWBED;
+        writeOrderingType = WriteOrderingTp::GEWBED;
         break;
     }
 }
 
-void SetDataPrefetch(bool, bool DataPrefetchEnabled) {
-    ModifyEfer(EferDataPrefetch, DataPrefetchEnabled ? EferDataPrefetch : 0);
+void SetDataPrefetch(bool, bool dataPrefetchEnabled) {
+    ModifyEfer(EferDataPrefetch, dataPrefetchEnabled ? EferDataPrefetch : 0);
 }
 
-void GetDataPrefetch(bool&, bool& DataPrefetchEnabled) {
-    DataPrefetchEnabled = (ReadEferLow() & EferDataPrefetch) != 0;
+void GetDataPrefetch(bool&, bool& dataPrefetchEnabled) {
+    dataPrefetchEnabled = (ReadEferLow() & EferDataPrefetch) != 0;
 }

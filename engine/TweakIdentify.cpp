@@ -46,21 +46,21 @@ void GetDataPrefetchDefault(bool&, bool&) {
     ShowError("GetDataPrefetchDefault executed.");
 }
 
-void SetDefaults(SettingsTp& Settings) {
+void SetDefaults(SettingsTp& settings) {
     // The L1 slots survive: every identified record has them, and a fresh record's are empty.
-    const SetL1ProcTp setL1 = Settings.SetL1Proc;
-    const GetL1ProcTp getL1 = Settings.GetL1Proc;
-    Settings = SettingsTp{};
-    Settings.SetL1Proc = setL1;
-    Settings.GetL1Proc = getL1;
+    const SetL1ProcTp setL1 = settings.SetL1Proc;
+    const GetL1ProcTp getL1 = settings.GetL1Proc;
+    settings = SettingsTp{};
+    settings.SetL1Proc = setL1;
+    settings.GetL1Proc = getL1;
 }
 
-bool ExecuteCPUID(uint32_t Leaf, uint32_t& EAX, uint32_t& EBX, uint32_t& ECX, uint32_t& EDX) {
-    const CpuidResult r = ExecuteCpuidInstruction(Leaf, 0);
-    EAX = r.eax;
-    EBX = r.ebx;
-    ECX = r.ecx;
-    EDX = r.edx;
+bool ExecuteCPUID(uint32_t leaf, uint32_t& eax, uint32_t& ebx, uint32_t& ecx, uint32_t& edx) {
+    const CpuidResult r = ExecuteCpuidInstruction(leaf, 0);
+    eax = r.eax;
+    ebx = r.ebx;
+    ecx = r.ecx;
+    edx = r.edx;
     return true;
 }
 
@@ -125,74 +125,74 @@ void PutRegisterBytes(uint32_t value, char* out) {
 
 } // namespace
 
-void IdentifyCPU(SettingsTp& Settings) {
-    SetDefaults(Settings);
+void IdentifyCPU(SettingsTp& settings) {
+    SetDefaults(settings);
     Selection sel;
 
     uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
     ExecuteCPUID(0, eax, ebx, ecx, edx);
     const uint32_t highestLeaf = eax & 0xFFFF;
-    PutRegisterBytes(ebx, &Settings.CPU.VendorID[0]);
-    PutRegisterBytes(edx, &Settings.CPU.VendorID[4]);
-    PutRegisterBytes(ecx, &Settings.CPU.VendorID[8]);
-    if (std::memcmp(Settings.CPU.VendorID.data(), "AuthenticAMD", 12) == 0)
-        Settings.CPU.VendorUnknown = false;
+    PutRegisterBytes(ebx, &settings.CPU.VendorID[0]);
+    PutRegisterBytes(edx, &settings.CPU.VendorID[4]);
+    PutRegisterBytes(ecx, &settings.CPU.VendorID[8]);
+    if (std::memcmp(settings.CPU.VendorID.data(), "AuthenticAMD", 12) == 0)
+        settings.CPU.VendorUnknown = false;
 
     ExecuteCPUID(1, eax, ebx, ecx, edx);
-    Settings.CPU.HasTSC = ExtractBits(edx, 4, 4) != 0;
+    settings.CPU.HasTSC = ExtractBits(edx, 4, 4) != 0;
 
     // Every processor has the L1 switch in control register 0.
-    Settings.L1Supported = true;
-    Settings.SetL1Proc = SetL1;
-    Settings.GetL1Proc = GetL1;
+    settings.L1Supported = true;
+    settings.SetL1Proc = SetL1;
+    settings.GetL1Proc = GetL1;
 
-    if (!Settings.CPU.VendorUnknown) {
+    if (!settings.CPU.VendorUnknown) {
         if (highestLeaf == 0)
             return;
         ExecuteCPUID(1, eax, ebx, ecx, edx);
-        Settings.CPU.IDValid = true;
-        Settings.CPU.Family = static_cast<uint8_t>(ExtractBits(eax, 8, 11));
-        Settings.CPU.Model = static_cast<uint8_t>(ExtractBits(eax, 4, 7));
-        Settings.CPU.Stepping = static_cast<uint8_t>(ExtractBits(eax, 0, 3));
-        if (Settings.CPU.Family == 5)
-            SelectFamily5(Settings.CPU.Model, Settings.CPU.Stepping, Settings.CPU.Name, sel);
+        settings.CPU.IDValid = true;
+        settings.CPU.Family = static_cast<uint8_t>(ExtractBits(eax, 8, 11));
+        settings.CPU.Model = static_cast<uint8_t>(ExtractBits(eax, 4, 7));
+        settings.CPU.Stepping = static_cast<uint8_t>(ExtractBits(eax, 0, 3));
+        if (settings.CPU.Family == 5)
+            SelectFamily5(settings.CPU.Model, settings.CPU.Stepping, settings.CPU.Name, sel);
     }
 
     if (sel.WA == WAVariant::K6) {
-        Settings.SetWAProc = SetWAK6;
-        Settings.GetWAProc = GetWAK6;
-        Settings.WA.WASupported = true;
+        settings.SetWAProc = SetWAK6;
+        settings.GetWAProc = GetWAK6;
+        settings.WA.WASupported = true;
     } else if (sel.WA == WAVariant::CXT) {
-        Settings.SetWAProc = SetWACXT;
-        Settings.GetWAProc = GetWACXT;
-        Settings.WA.WASupported = true;
+        settings.SetWAProc = SetWACXT;
+        settings.GetWAProc = GetWACXT;
+        settings.WA.WASupported = true;
     }
     if (sel.Ranges) {
-        Settings.SetWCProc = SetWC;
-        Settings.GetWCProc = GetWC;
-        Settings.WC.WCSupported = true;
+        settings.SetWCProc = SetWC;
+        settings.GetWCProc = GetWC;
+        settings.WC.WCSupported = true;
     }
     if (sel.Multiplier) {
-        Settings.CPU.MultiplierKnown = true;
-        Settings.CPU.MultiplierSupported = true;
-        Settings.SetMultiplierProc = SetMultiplier;
-        Settings.GetMultiplierProc = GetMultiplier;
+        settings.CPU.MultiplierKnown = true;
+        settings.CPU.MultiplierSupported = true;
+        settings.SetMultiplierProc = SetMultiplier;
+        settings.GetMultiplierProc = GetMultiplier;
     }
     if (sel.L2) {
-        Settings.SetL2Proc = SetL2;
-        Settings.GetL2Proc = GetL2;
-        Settings.L2Supported = true;
+        settings.SetL2Proc = SetL2;
+        settings.GetL2Proc = GetL2;
+        settings.L2Supported = true;
     }
     if (sel.WriteOrdering) {
-        Settings.SetWriteOrderingProc = SetWriteOrdering;
-        Settings.GetWriteOrderingProc = GetWriteOrdering;
-        Settings.WriteOrderingSupported = true;
+        settings.SetWriteOrderingProc = SetWriteOrdering;
+        settings.GetWriteOrderingProc = GetWriteOrdering;
+        settings.WriteOrderingSupported = true;
     }
     if (sel.DataPrefetch) {
-        Settings.SetDataPrefetchProc = SetDataPrefetch;
-        Settings.GetDataPrefetchProc = GetDataPrefetch;
-        Settings.DataPrefetchSupported = true;
+        settings.SetDataPrefetchProc = SetDataPrefetch;
+        settings.GetDataPrefetchProc = GetDataPrefetch;
+        settings.DataPrefetchSupported = true;
     }
 
-    GetAllSettings(Settings);
+    GetAllSettings(settings);
 }

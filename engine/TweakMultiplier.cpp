@@ -24,23 +24,23 @@ constexpr uint32_t EpmrOpen = PowerManagementBase | 1;
 
 } // namespace
 
-std::string MultiplierToText(uint8_t Index) {
-    return Index < MultiplierCount ? Ratios[Index].text : "unknown";
+std::string MultiplierToText(uint8_t index) {
+    return index < MultiplierCount ? Ratios[index].text : "unknown";
 }
 
-uint8_t MultiplierToCode(uint8_t Index) {
-    return Index < MultiplierCount ? Ratios[Index].code : 0;
+uint8_t MultiplierToCode(uint8_t index) {
+    return index < MultiplierCount ? Ratios[index].code : 0;
 }
 
-uint8_t CodeToMultiplier(uint8_t Code) {
-    const uint8_t code = Code & 7;
+uint8_t CodeToMultiplier(uint8_t code) {
+    const uint8_t bits = code & 7;
     for (uint8_t i = 0; i < MultiplierCount; ++i)
-        if (Ratios[i].code == code)
+        if (Ratios[i].code == bits)
             return i;
     return 0; // unreachable: the table holds all eight codes
 }
 
-void SetMultiplier(uint8_t Index) {
+void SetMultiplier(uint8_t index) {
     uint32_t oldHigh = 0, oldLow = 0;
     // Without the old value the restore would clear EPMR; better to change nothing.
     if (!ReadMsr(MsrEPMR, oldHigh, oldLow))
@@ -50,12 +50,12 @@ void SetMultiplier(uint8_t Index) {
     // its old value back either way.
     if (WriteMsr(MsrEPMR, 0, EpmrOpen))
         OutPort32(MultiplierPort,
-                  (static_cast<uint32_t>(MultiplierToCode(Index)) << 5) | MultiplierCommand);
+                  (static_cast<uint32_t>(MultiplierToCode(index)) << 5) | MultiplierCommand);
     WriteMsr(MsrEPMR, oldHigh, oldLow);
 }
 
-void GetMultiplier(uint8_t& Index) {
+void GetMultiplier(uint8_t& index) {
     uint32_t high = 0, low = 0;
     ReadMsr(MsrPSOR, high, low);
-    Index = CodeToMultiplier(static_cast<uint8_t>(ExtractBits(low, 0, 2)));
+    index = CodeToMultiplier(static_cast<uint8_t>(ExtractBits(low, 0, 2)));
 }

@@ -24,71 +24,71 @@ bool InRange(SizeTp size) {
 
 } // namespace
 
-uint32_t SizeToBytes(SizeTp Size) {
-    const unsigned index = static_cast<unsigned>(Size);
+uint32_t SizeToBytes(SizeTp size) {
+    const unsigned index = static_cast<unsigned>(size);
     // 4 GB does not fit in 32 bits and is written as 0.
     if (index >= SizeCount - 1)
         return 0;
     return 0x20000u << index;
 }
 
-bool SizeFromName(const std::string& Text, SizeTp& Size) {
+bool SizeFromName(const std::string& text, SizeTp& size) {
     for (int i = 0; i < SizeCount; ++i) {
-        if (Text == SizeNames[i]) {
-            Size = static_cast<SizeTp>(i);
+        if (text == SizeNames[i]) {
+            size = static_cast<SizeTp>(i);
             return true;
         }
     }
     return false;
 }
 
-std::string SizeToName(SizeTp Size) {
-    return InRange(Size) ? SizeNames[static_cast<unsigned>(Size)] : "unknown";
+std::string SizeToName(SizeTp size) {
+    return InRange(size) ? SizeNames[static_cast<unsigned>(size)] : "unknown";
 }
 
-uint32_t SizeToMask(SizeTp Size) {
-    const unsigned index = static_cast<unsigned>(Size);
+uint32_t SizeToMask(SizeTp size) {
+    const unsigned index = static_cast<unsigned>(size);
     if (index >= SizeCount)
         return 0;
     return (0x7FFFu << index) & 0x7FFF;
 }
 
-bool MaskToSize(uint32_t Mask, SizeTp& Size, uint32_t& SizeBytes) {
+bool MaskToSize(uint32_t mask, SizeTp& size, uint32_t& sizeBytes) {
     for (int i = 0; i < SizeCount; ++i) {
         const SizeTp candidate = static_cast<SizeTp>(i);
-        if (SizeToMask(candidate) == Mask) {
-            Size = candidate;
-            SizeBytes = SizeToBytes(candidate);
+        if (SizeToMask(candidate) == mask) {
+            size = candidate;
+            sizeBytes = SizeToBytes(candidate);
             return true;
         }
     }
     return false;
 }
 
-void DecodeRange(uint32_t Half, MTRRTp& R) {
-    R.Enabled = Half != 0;
-    R.Start = Half & StartBits;
-    if (Half & UncachedBit)
-        R.MemoryType = MemoryTypeTp::Uncached;
-    else if (Half & WriteCombinedBit)
-        R.MemoryType = MemoryTypeTp::WriteCombined;
+void DecodeRange(uint32_t half, MTRRTp& r) {
+    r.Enabled = half != 0;
+    r.Start = half & StartBits;
+    if (half & UncachedBit)
+        r.MemoryType = MemoryTypeTp::Uncached;
+    else if (half & WriteCombinedBit)
+        r.MemoryType = MemoryTypeTp::WriteCombined;
     else
-        R.MemoryType = MemoryTypeTp::NoEffect;
-    const uint32_t mask = (Half & MaskBits) >> 2;
-    if (!MaskToSize(mask, R.Size, R.SizeBytes)) {
-        ShowError("Invalid size mask in MTRR: " + DWordToHex(Half));
-        R.Start = 0;
-        R.SizeBytes = 0;
-        R.MemoryType = MemoryTypeTp::NoEffect;
+        r.MemoryType = MemoryTypeTp::NoEffect;
+    const uint32_t mask = (half & MaskBits) >> 2;
+    if (!MaskToSize(mask, r.Size, r.SizeBytes)) {
+        ShowError("Invalid size mask in MTRR: " + DWordToHex(half));
+        r.Start = 0;
+        r.SizeBytes = 0;
+        r.MemoryType = MemoryTypeTp::NoEffect;
     }
 }
 
-bool EncodeRange(const MTRRTp& R, uint32_t& Half) {
+bool EncodeRange(const MTRRTp& r, uint32_t& half) {
     // A range must start on a multiple of its own size; 4 GB (SizeBytes 0) only at 0.
-    if (((R.SizeBytes - 1) & R.Start) != 0)
+    if (((r.SizeBytes - 1) & r.Start) != 0)
         return false;
     uint32_t value = 0;
-    switch (R.MemoryType) {
+    switch (r.MemoryType) {
     case MemoryTypeTp::Uncached:
         value = UncachedBit;
         break;
@@ -99,15 +99,15 @@ bool EncodeRange(const MTRRTp& R, uint32_t& Half) {
         // NoEffect, and any out-of-range value: no type bit rather than a corrupted start.
         break;
     }
-    value |= R.Start & StartBits;
-    value |= SizeToMask(R.Size) << 2;
-    Half = value;
+    value |= r.Start & StartBits;
+    value |= SizeToMask(r.Size) << 2;
+    half = value;
     return true;
 }
 
-void SetWC(WCTp WC) {
+void SetWC(WCTp wc) {
     // A range not in use is written as an all-zero half.
-    for (MTRRTp* range : {&WC.MTRR0, &WC.MTRR1}) {
+    for (MTRRTp* range : {&wc.MTRR0, &wc.MTRR1}) {
         if (!range->Enabled) {
             range->Start = 0;
             range->SizeBytes = 0;
@@ -116,10 +116,10 @@ void SetWC(WCTp WC) {
         }
     }
     uint32_t low = 0, high = 0;
-    const bool range0 = EncodeRange(WC.MTRR0, low);
+    const bool range0 = EncodeRange(wc.MTRR0, low);
     if (!range0)
         ShowError("The base address of MTRR0 must be range-size aligned.");
-    const bool range1 = EncodeRange(WC.MTRR1, high);
+    const bool range1 = EncodeRange(wc.MTRR1, high);
     if (!range1)
         ShowError("The base address of MTRR1 must be range-size aligned.");
     // Both ranges share the register, so it is written whole or not at all.
@@ -127,9 +127,9 @@ void SetWC(WCTp WC) {
         WriteMsr(MsrUWCCR, high, low);
 }
 
-void GetWC(WCTp& WC) {
+void GetWC(WCTp& wc) {
     uint32_t high = 0, low = 0;
     ReadMsr(MsrUWCCR, high, low);
-    DecodeRange(high, WC.MTRR1);
-    DecodeRange(low, WC.MTRR0);
+    DecodeRange(high, wc.MTRR1);
+    DecodeRange(low, wc.MTRR0);
 }

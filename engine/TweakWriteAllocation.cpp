@@ -56,15 +56,15 @@ void GetWA(const WALayout& layout, WATp& wa) {
 
 } // namespace
 
-void SetWAK6(WATp WA) {
-    SetWA(K6Layout, WA);
+void SetWAK6(WATp wa) {
+    SetWA(K6Layout, wa);
 }
-void GetWAK6(WATp& WA) {
-    GetWA(K6Layout, WA);
+void GetWAK6(WATp& wa) {
+    GetWA(K6Layout, wa);
 }
-void SetWACXT(WATp WA) {
-    SetWA(CXTLayout, WA);
+void SetWACXT(WATp wa) {
+    SetWA(CXTLayout, wa);
 }
-void GetWACXT(WATp& WA) {
-    GetWA(CXTLayout, WA);
+void GetWACXT(WATp& wa) {
+    GetWA(CXTLayout, wa);
 }

@@ -101,10 +101,10 @@ public:
 
     // Opens a key and makes it the open key. A path that begins with a backslash is taken from
     // the root, any other from the open key (from the root when none is open); "\" is the root.
-    // With CanCreate the key and every key above it are created when absent. False when the key
+    // With canCreate the key and every key above it are created when absent. False when the key
     // is absent (and not created) or the path is not a key path (an empty name, or a name holding
     // a line break or a NUL); the open key is then unchanged.
-    bool OpenKey(const std::string& Path, bool CanCreate);
+    bool OpenKey(const std::string& path, bool canCreate);
     void CloseKey();
     bool HasOpenKey() const { return open_; }
     // The open key's absolute path with the names as stored, "\SOFTWARE\..." ("\" for the root);
@@ -112,34 +112,34 @@ public:
     std::string CurrentPath() const;
 
     // Whether the key exists (a relative path as for OpenKey); never creates anything.
-    bool KeyExists(const std::string& Path);
+    bool KeyExists(const std::string& path);
     // Deletes a key with everything below it. False when it does not exist, when the path is
     // empty or the root, or when the file could not be written.
-    bool DeleteKey(const std::string& Path);
+    bool DeleteKey(const std::string& path);
     // The names of the open key's subkeys in enumeration order (none when no key is open).
-    void GetKeyNames(std::vector<std::string>& Names);
+    void GetKeyNames(std::vector<std::string>& names);
     // The names of the open key's values in their order ("" is the default value).
-    void GetValueNames(std::vector<std::string>& Names);
+    void GetValueNames(std::vector<std::string>& names);
 
     // Values of the open key. "" names the key's default value.
-    bool ValueExists(const std::string& Name);
+    bool ValueExists(const std::string& name);
     // The value's type and bytes; false when it is absent.
-    bool GetValue(const std::string& Name, RegistryValue& Value);
+    bool GetValue(const std::string& name, RegistryValue& value);
     // REG_DWORD of exactly 4 bytes. Data of more than 4 bytes fails to be read (GetDataFailed)
     // whatever its type; 4 bytes or fewer of another type are InvalidDataType.
-    uint32_t ReadDWord(const std::string& Name);
+    uint32_t ReadDWord(const std::string& name);
     // A REG_DWORD; any value other than 0 is true.
-    bool ReadBool(const std::string& Name);
+    bool ReadBool(const std::string& name);
     // REG_SZ or REG_EXPAND_SZ, up to the first NUL; a value of size 0 is "" whatever its type.
-    std::string ReadString(const std::string& Name);
-    void WriteDWord(const std::string& Name, uint32_t Value);
+    std::string ReadString(const std::string& name);
+    void WriteDWord(const std::string& name, uint32_t value);
     // 1 for true, 0 for false, as a REG_DWORD.
-    void WriteBool(const std::string& Name, bool Value);
+    void WriteBool(const std::string& name, bool value);
     // REG_SZ, stored with its terminating NUL.
-    void WriteString(const std::string& Name, const std::string& Value);
-    void WriteExpandString(const std::string& Name, const std::string& Value);
+    void WriteString(const std::string& name, const std::string& value);
+    void WriteExpandString(const std::string& name, const std::string& value);
     // False when the value is absent or the file could not be written.
-    bool DeleteValue(const std::string& Name);
+    bool DeleteValue(const std::string& name);
 
     // An update makes everything this handle does until EndUpdate one transaction: it takes the
     // exclusive lock and reads the file once, every call works on that copy (reads see the
@@ -155,7 +155,7 @@ public:
     void EndUpdate();
 
 private:
-    void WriteValue(const std::string& Name, const RegistryValue& Value);
+    void WriteValue(const std::string& name, const RegistryValue& value);
     // The registry as this handle sees it now: its update's copy, or the file read afresh.
     RegistryKeyNode& Snapshot(std::unique_ptr<RegistryKeyNode>& holder);
     // Applies a change: to the update's copy, or as one transaction on the file. False (with
@@ -169,6 +169,6 @@ private:
 };
 
 // The file format on its own (tests, fuzzing): parses the text of a registry file and gives it
-// back exactly as the registry writes it. Throws RegistryError (FileUnusable) naming FileName and
+// back exactly as the registry writes it. Throws RegistryError (FileUnusable) naming fileName and
 // the line when the text cannot be parsed.
-std::string CanonicalRegistryText(const std::string& Text, const std::string& FileName);
+std::string CanonicalRegistryText(const std::string& text, const std::string& fileName);

@@ -140,9 +140,9 @@ void WriteRange(Registry& reg, const std::string& prefix, const MTRRTp& range) {
 
 } // namespace
 
-bool LoadProfile(const std::string& Name, SettingsTp& Settings) {
-    SettingsTp work = Settings;
-    if (!NameAccepted(Name))
+bool LoadProfile(const std::string& name, SettingsTp& settings) {
+    SettingsTp work = settings;
+    if (!NameAccepted(name))
         return false;
     // One update: every value is read from the same state of the registry, so a save by another
     // program at the same moment is seen whole or not at all.
@@ -151,21 +151,21 @@ bool LoadProfile(const std::string& Name, SettingsTp& Settings) {
     reg.OpenKey(ProfilesKeyPath, true);
     // The profile is addressed by its absolute path, so that no failure to open the profiles key
     // could make the name resolve anywhere else.
-    if (!reg.KeyExists(ProfilePath(Name)) || !reg.OpenKey(ProfilePath(Name), false)) {
+    if (!reg.KeyExists(ProfilePath(name)) || !reg.OpenKey(ProfilePath(name), false)) {
         reg.EndUpdate();
-        ShowError("Key " + Name + " does not exist.");
+        ShowError("Key " + name + " does not exist.");
         return false;
     }
     const bool allWell = ProfileReader(reg, work).Read();
     reg.CloseKey();
     reg.EndUpdate();
     if (allWell)
-        Settings = work;
+        settings = work;
     return allWell;
 }
 
-bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
-    if (!NameAccepted(Name))
+bool SaveProfile(const std::string& name, const SettingsTp& settings) {
+    if (!NameAccepted(name))
         return false;
     // One update: the profile is stored whole or not at all, so a save cut short never leaves a
     // profile that fails to load (a range enabled without its size, say).
@@ -174,12 +174,12 @@ bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
     // A name the registry cannot hold as a key name (a line break) creates nothing either. The
     // update ends before the message: a message box waits for the user, and the registry must not
     // stay locked for others meanwhile.
-    if (!reg.OpenKey(ProfilePath(Name), true)) {
+    if (!reg.OpenKey(ProfilePath(name), true)) {
         reg.EndUpdate();
         ShowError(InvalidNameMessage);
         return false;
     }
-    const SettingsTp& s = Settings;
+    const SettingsTp& s = settings;
     if (s.WA.WASupported) {
         reg.WriteBool("WAEnabled", s.WA.WAEnabled);
         if (s.WA.WAEnabled) {
@@ -206,36 +206,36 @@ bool SaveProfile(const std::string& Name, const SettingsTp& Settings) {
     return true;
 }
 
-bool DeleteProfile(const std::string& Name) {
+bool DeleteProfile(const std::string& name) {
     // An empty name would address the profiles key itself, and deleting it would take every
     // profile with it.
-    if (Name.empty() || NestedName(Name)) {
+    if (name.empty() || NestedName(name)) {
         ShowError(InvalidNameMessage);
         return false;
     }
     Registry reg;
     reg.OpenKey(ProfilesKeyPath, true);
-    const std::string path = ProfilePath(Name);
+    const std::string path = ProfilePath(name);
     if (!reg.KeyExists(path))
         return true;
     // Another program may have deleted it in between; what counts is that it is gone.
     if (reg.DeleteKey(path) || !reg.KeyExists(path))
         return true;
-    ShowError("Error deleting profile: " + Name);
+    ShowError("Error deleting profile: " + name);
     return false;
 }
 
-bool ProfileExists(const std::string& Name) {
+bool ProfileExists(const std::string& name) {
     Registry reg;
     reg.OpenKey(ProfilesKeyPath, true);
-    return !Name.empty() && !NestedName(Name) && reg.KeyExists(ProfilePath(Name));
+    return !name.empty() && !NestedName(name) && reg.KeyExists(ProfilePath(name));
 }
 
-void GetProfileNames(std::vector<std::string>& Names) {
-    Names.clear();
+void GetProfileNames(std::vector<std::string>& names) {
+    names.clear();
     Registry reg;
     if (reg.OpenKey(ProfilesKeyPath, true))
-        reg.GetKeyNames(Names);
+        reg.GetKeyNames(names);
 }
 
 std::string ReadStoredVersion() {
@@ -257,26 +257,26 @@ void WriteStoredVersion() {
     reg.WriteString(VersionValueName, StoredVersionText);
 }
 
-std::string MemoryTypeToText(MemoryTypeTp MemoryType) {
-    return CodeToWord(MemoryType, MemoryTypeWords);
+std::string MemoryTypeToText(MemoryTypeTp memoryType) {
+    return CodeToWord(memoryType, MemoryTypeWords);
 }
 
-bool TextToMemoryType(const std::string& Text, MemoryTypeTp& MemoryType) {
-    return WordToCode(Text, MemoryType, MemoryTypeWords);
+bool TextToMemoryType(const std::string& text, MemoryTypeTp& memoryType) {
+    return WordToCode(text, memoryType, MemoryTypeWords);
 }
 
-std::string WriteOrderingToText(WriteOrderingTp WriteOrdering) {
-    return CodeToWord(WriteOrdering, WriteOrderingWords);
+std::string WriteOrderingToText(WriteOrderingTp writeOrdering) {
+    return CodeToWord(writeOrdering, WriteOrderingWords);
 }
 
-bool TextToWriteOrdering(const std::string& Text, WriteOrderingTp& WriteOrdering) {
-    return WordToCode(Text, WriteOrdering, WriteOrderingWords);
+bool TextToWriteOrdering(const std::string& text, WriteOrderingTp& writeOrdering) {
+    return WordToCode(text, writeOrdering, WriteOrderingWords);
 }
 
-bool TextToMultiplier(const std::string& Text, uint8_t& Index) {
+bool TextToMultiplier(const std::string& text, uint8_t& index) {
     for (int i = 0; i < MultiplierCount; ++i)
-        if (Text == MultiplierToText(static_cast<uint8_t>(i))) {
-            Index = static_cast<uint8_t>(i);
+        if (text == MultiplierToText(static_cast<uint8_t>(i))) {
+            index = static_cast<uint8_t>(i);
             return true;
         }
     return false;

@@ -27,28 +27,28 @@ constexpr const char* DebugProfile1Name = "Debug1";
 
 // --- Profiles ---
 
-// Copies the profile into Settings, all or nothing: true when every value it read was
-// well-formed; false leaves Settings unchanged. Messages: "Empty profile name.(Load profile)",
+// Copies the profile into settings, all or nothing: true when every value it read was
+// well-formed; false leaves settings unchanged. Messages: "Empty profile name.(Load profile)",
 // "Invalid profile name." (a name holding a backslash), "Key <Name> does not exist.".
-bool LoadProfile(const std::string& Name, SettingsTp& Settings);
+bool LoadProfile(const std::string& name, SettingsTp& settings);
 
 // Writes the values of the supported features in their fixed order into the profile's key,
 // creating it; values not written this time keep their old contents. The profile is stored whole
 // or not at all: a save that ends with an error has written none of its values. Messages:
 // "Empty profile name.(Load profile)", "Invalid profile name.".
-bool SaveProfile(const std::string& Name, const SettingsTp& Settings);
+bool SaveProfile(const std::string& name, const SettingsTp& settings);
 
 // True when the profile is gone afterwards, also when it never existed. Messages:
 // "Invalid profile name." (empty, or holding a backslash; nothing is touched),
 // "Error deleting profile: <Name>".
-bool DeleteProfile(const std::string& Name);
+bool DeleteProfile(const std::string& name);
 
 // Whether a profile of that name exists (the registry matches names without regard to case).
-bool ProfileExists(const std::string& Name);
+bool ProfileExists(const std::string& name);
 
-// Replaces Names with the names of all profiles, in the registry's order (case-insensitive
+// Replaces names with the names of all profiles, in the registry's order (case-insensitive
 // alphabetical). Creates the empty profiles key when it is absent.
-void GetProfileNames(std::vector<std::string>& Names);
+void GetProfileNames(std::vector<std::string>& names);
 
 // --- Version marker ---
 
@@ -65,13 +65,13 @@ void WriteStoredVersion();
 // index come from the engine (SizeToName, SizeFromName, SizeToBytes, MultiplierToText).
 
 // "NoEffect", "Uncached", "WriteCombined"; "unknown" for any other code.
-std::string MemoryTypeToText(MemoryTypeTp MemoryType);
-bool TextToMemoryType(const std::string& Text, MemoryTypeTp& MemoryType);
+std::string MemoryTypeToText(MemoryTypeTp memoryType);
+bool TextToMemoryType(const std::string& text, MemoryTypeTp& memoryType);
 // "GEWBED", "SEWBED", "EWBEStrong"; "unknown" for any other code.
-std::string WriteOrderingToText(WriteOrderingTp WriteOrdering);
-bool TextToWriteOrdering(const std::string& Text, WriteOrderingTp& WriteOrdering);
+std::string WriteOrderingToText(WriteOrderingTp writeOrdering);
+bool TextToWriteOrdering(const std::string& text, WriteOrderingTp& writeOrdering);
 // "2.0" .. "6.0" to the multiplier index 0..7.
-bool TextToMultiplier(const std::string& Text, uint8_t& Index);
+bool TextToMultiplier(const std::string& text, uint8_t& index);
 
 // ---------------------------------------------------------------------------------------------
 // Start-up registration (the log-on start entry), declared below by its own source file.
@@ -84,16 +84,16 @@ constexpr const char* AutoApplyEntryName = "Quorix";
 // The console program's file name, expected in the same directory as the running program.
 constexpr const char* ConsoleProgramName = "qrxclwin";
 
-// The command the entry runs for Settings: ProgramDirectory() + "qrxclwin", then the words of
-// BuildCommandLine(Settings) as its parameters.
-LogonCommand AutoApplyCommand(const SettingsTp& Settings);
+// The command the entry runs for settings: ProgramDirectory() + "qrxclwin", then the words of
+// BuildCommandLine(settings) as its parameters.
+LogonCommand AutoApplyCommand(const SettingsTp& settings);
 
-// Register: saves Settings as the profile "Startup_Settings" (result not used), then creates or
-// replaces the entry with AutoApplyCommand(Settings); the entry is replaced atomically, so a
-// failed write keeps the old one. Unregister: removes the entry (nothing to do when absent); the
-// profile stays. An entry that cannot be written or removed ends the operation with a
+// Registering saves settings as the profile "Startup_Settings" (result not used), then creates
+// or replaces the entry with AutoApplyCommand(settings); the entry is replaced atomically, so a
+// failed write keeps the old one. Unregistering removes the entry (nothing to do when absent);
+// the profile stays. An entry that cannot be written or removed ends the operation with a
 // RegistryError "Failed to set data for 'Quorix'" whose Cause() names the file and the reason.
-void SetAutoApply(bool Register, const SettingsTp& Settings);
+void SetAutoApply(bool registering, const SettingsTp& settings);
 
 // Whether the entry exists.
 bool AutoApplyRegistered();

@@ -245,9 +245,9 @@ bool ResolvePath(const std::string& path, const std::vector<std::string>& base,
 }
 } // namespace
 
-bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
+bool Registry::OpenKey(const std::string& path, bool canCreate) {
     std::vector<std::string> names, stored;
-    if (!ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names))
+    if (!ResolvePath(path, open_ ? current_ : std::vector<std::string>(), names))
         return false;
     {
         std::unique_ptr<Key> holder;
@@ -257,7 +257,7 @@ bool Registry::OpenKey(const std::string& Path, bool CanCreate) {
             return true;
         }
     }
-    if (!CanCreate)
+    if (!canCreate)
         return false;
     std::string cause;
     if (!Change([&](Key& root) { return CreateRegistryKey(root, names, stored); }, cause))
@@ -278,17 +278,17 @@ std::string Registry::CurrentPath() const {
     return open_ ? JoinPath(current_) : std::string();
 }
 
-bool Registry::KeyExists(const std::string& Path) {
+bool Registry::KeyExists(const std::string& path) {
     std::vector<std::string> names;
-    if (!ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names))
+    if (!ResolvePath(path, open_ ? current_ : std::vector<std::string>(), names))
         return false;
     std::unique_ptr<Key> holder;
     return FindRegistryKey(Snapshot(holder), names) != nullptr;
 }
 
-bool Registry::DeleteKey(const std::string& Path) {
+bool Registry::DeleteKey(const std::string& path) {
     std::vector<std::string> names;
-    if (Path.empty() || !ResolvePath(Path, open_ ? current_ : std::vector<std::string>(), names) ||
+    if (path.empty() || !ResolvePath(path, open_ ? current_ : std::vector<std::string>(), names) ||
         names.empty())
         return false;
     bool deleted = false;
@@ -304,84 +304,84 @@ bool Registry::DeleteKey(const std::string& Path) {
     return written && deleted;
 }
 
-void Registry::GetKeyNames(std::vector<std::string>& Names) {
-    Names.clear();
+void Registry::GetKeyNames(std::vector<std::string>& names) {
+    names.clear();
     if (!open_)
         return;
     std::unique_ptr<Key> holder;
     if (const Key* key = FindRegistryKey(Snapshot(holder), current_))
         for (const auto& sub : key->subkeys)
-            Names.push_back(sub.first);
+            names.push_back(sub.first);
 }
 
-void Registry::GetValueNames(std::vector<std::string>& Names) {
-    Names.clear();
+void Registry::GetValueNames(std::vector<std::string>& names) {
+    names.clear();
     if (!open_)
         return;
     std::unique_ptr<Key> holder;
     if (const Key* key = FindRegistryKey(Snapshot(holder), current_))
         for (const auto& v : key->values)
-            Names.push_back(v.first);
+            names.push_back(v.first);
 }
 
-bool Registry::ValueExists(const std::string& Name) {
+bool Registry::ValueExists(const std::string& name) {
     RegistryValue value;
-    return GetValue(Name, value);
+    return GetValue(name, value);
 }
 
-bool Registry::GetValue(const std::string& Name, RegistryValue& Value) {
+bool Registry::GetValue(const std::string& name, RegistryValue& value) {
     if (!open_)
         return false;
     std::unique_ptr<Key> holder;
     Key* key = FindRegistryKey(Snapshot(holder), current_);
-    const RegistryValue* found = key ? key->FindValue(Name) : nullptr;
+    const RegistryValue* found = key ? key->FindValue(name) : nullptr;
     if (!found)
         return false;
-    Value = *found;
+    value = *found;
     return true;
 }
 
-uint32_t Registry::ReadDWord(const std::string& Name) {
+uint32_t Registry::ReadDWord(const std::string& name) {
     RegistryValue value;
-    if (!GetValue(Name, value))
-        throw ValueError(RegistryErrorKind::GetDataFailed, Name, "the value does not exist");
+    if (!GetValue(name, value))
+        throw ValueError(RegistryErrorKind::GetDataFailed, name, "the value does not exist");
     // The data is fetched into an integer's four bytes before its type is looked at, so data
     // that does not fit is a failed read whatever its type; data that fits but is no REG_DWORD
     // is the wrong type.
     if (value.Data.size() > 4)
-        throw ValueError(RegistryErrorKind::GetDataFailed, Name,
+        throw ValueError(RegistryErrorKind::GetDataFailed, name,
                          "the value holds " + std::to_string(value.Data.size()) +
                              " bytes, more than the 4 of an integer");
     if (value.Type != RegistryValueType::DWord)
-        throw ValueError(RegistryErrorKind::InvalidDataType, Name);
+        throw ValueError(RegistryErrorKind::InvalidDataType, name);
     if (value.Data.size() != 4)
-        throw ValueError(RegistryErrorKind::GetDataFailed, Name,
+        throw ValueError(RegistryErrorKind::GetDataFailed, name,
                          "the value holds " + std::to_string(value.Data.size()) +
                              " bytes instead of 4");
     return DWordFromData(value.Data);
 }
 
-bool Registry::ReadBool(const std::string& Name) {
-    return ReadDWord(Name) != 0;
+bool Registry::ReadBool(const std::string& name) {
+    return ReadDWord(name) != 0;
 }
 
-std::string Registry::ReadString(const std::string& Name) {
+std::string Registry::ReadString(const std::string& name) {
     RegistryValue value;
-    if (!GetValue(Name, value))
-        throw ValueError(RegistryErrorKind::GetDataFailed, Name, "the value does not exist");
+    if (!GetValue(name, value))
+        throw ValueError(RegistryErrorKind::GetDataFailed, name, "the value does not exist");
     // A value without data is the empty text whatever its type: there is nothing to misread.
     if (value.Data.empty())
         return std::string();
     if (value.Type != RegistryValueType::String && value.Type != RegistryValueType::ExpandString)
-        throw ValueError(RegistryErrorKind::InvalidDataType, Name);
+        throw ValueError(RegistryErrorKind::InvalidDataType, name);
     return value.Data.substr(0, value.Data.find('\0'));
 }
 
-void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
+void Registry::WriteValue(const std::string& name, const RegistryValue& value) {
     if (!open_)
-        throw ValueError(RegistryErrorKind::SetDataFailed, Name, "no key is open");
-    if (!StorableRegistryName(Name))
-        throw ValueError(RegistryErrorKind::SetDataFailed, Name,
+        throw ValueError(RegistryErrorKind::SetDataFailed, name, "no key is open");
+    if (!StorableRegistryName(name))
+        throw ValueError(RegistryErrorKind::SetDataFailed, name,
                          "a value name cannot hold a line break or a NUL");
     bool gone = false;
     std::string cause;
@@ -389,37 +389,37 @@ void Registry::WriteValue(const std::string& Name, const RegistryValue& Value) {
         [&](Key& root) {
             Key* key = FindRegistryKey(root, current_);
             gone = key == nullptr;
-            return key && key->SetValue(Name, Value);
+            return key && key->SetValue(name, value);
         },
         cause);
     if (gone)
-        throw ValueError(RegistryErrorKind::SetDataFailed, Name,
+        throw ValueError(RegistryErrorKind::SetDataFailed, name,
                          "the key " + CurrentPath() + " no longer exists");
     if (!written)
-        throw ValueError(RegistryErrorKind::SetDataFailed, Name, cause);
+        throw ValueError(RegistryErrorKind::SetDataFailed, name, cause);
     if (update_ && !update_->anyValue) {
         update_->anyValue = true;
-        update_->firstValue = Name;
+        update_->firstValue = name;
     }
 }
 
-void Registry::WriteDWord(const std::string& Name, uint32_t Value) {
-    WriteValue(Name, RegistryValue{RegistryValueType::DWord, DWordData(Value)});
+void Registry::WriteDWord(const std::string& name, uint32_t value) {
+    WriteValue(name, RegistryValue{RegistryValueType::DWord, DWordData(value)});
 }
 
-void Registry::WriteBool(const std::string& Name, bool Value) {
-    WriteDWord(Name, Value ? 1 : 0);
+void Registry::WriteBool(const std::string& name, bool value) {
+    WriteDWord(name, value ? 1 : 0);
 }
 
-void Registry::WriteString(const std::string& Name, const std::string& Value) {
-    WriteValue(Name, RegistryValue{RegistryValueType::String, Value + '\0'});
+void Registry::WriteString(const std::string& name, const std::string& value) {
+    WriteValue(name, RegistryValue{RegistryValueType::String, value + '\0'});
 }
 
-void Registry::WriteExpandString(const std::string& Name, const std::string& Value) {
-    WriteValue(Name, RegistryValue{RegistryValueType::ExpandString, Value + '\0'});
+void Registry::WriteExpandString(const std::string& name, const std::string& value) {
+    WriteValue(name, RegistryValue{RegistryValueType::ExpandString, value + '\0'});
 }
 
-bool Registry::DeleteValue(const std::string& Name) {
+bool Registry::DeleteValue(const std::string& name) {
     if (!open_)
         return false;
     bool deleted = false;
@@ -427,7 +427,7 @@ bool Registry::DeleteValue(const std::string& Name) {
     const bool written = Change(
         [&](Key& root) {
             Key* key = FindRegistryKey(root, current_);
-            deleted = key && key->DeleteValue(Name);
+            deleted = key && key->DeleteValue(name);
             return deleted;
         },
         cause);

@@ -350,8 +350,8 @@ std::string FormatRegistryText(const RegistryKeyNode& root) {
     return out;
 }
 
-std::string CanonicalRegistryText(const std::string& Text, const std::string& FileName) {
-    return FormatRegistryText(*ParseRegistryText(Text, FileName));
+std::string CanonicalRegistryText(const std::string& text, const std::string& fileName) {
+    return FormatRegistryText(*ParseRegistryText(text, fileName));
 }
 
 std::ostream& operator<<(std::ostream& os, const RegistryValue& value) {
