@@ -48,7 +48,7 @@ private:
     TDebugForm* form;
 };
 
-TDebugForm::TDebugForm(TForm1* MainForm) : QWidget(MainForm, Qt::Window), MainForm(MainForm) {
+TDebugForm::TDebugForm(TForm1* mainForm) : QWidget(mainForm, Qt::Window), MainForm(mainForm) {
     setObjectName(QStringLiteral("DebugForm"));
     setWindowTitle(QStringLiteral("DebugForm"));
     setFont(FormFont());

@@ -25,8 +25,8 @@ extern bool DebugToggle;
 class TDebugForm : public QWidget {
     Q_OBJECT
 public:
-    // MainForm owns the window and is the window whose settings each tick replaces and shows.
-    explicit TDebugForm(TForm1* MainForm);
+    // mainForm owns the window and is the window whose settings each tick replaces and shows.
+    explicit TDebugForm(TForm1* mainForm);
 
     QLabel* Countstring;
     QSpinBox* TimerSpin;
@@ -39,11 +39,11 @@ public:
     int TimerSpinValue() const;
 
 public slots:
-    void StartStopButtonClick(QObject* Sender = nullptr);
-    void DebugTimerTimer(QObject* Sender = nullptr);
-    void ApplyClick(QObject* Sender = nullptr);
+    void StartStopButtonClick(QObject* sender = nullptr);
+    void DebugTimerTimer(QObject* sender = nullptr);
+    void ApplyClick(QObject* sender = nullptr);
     // Stops the timer; the window is destroyed after it closes.
-    void FormClose(QObject* Sender = nullptr);
+    void FormClose(QObject* sender = nullptr);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -61,7 +61,7 @@ public:
 
     // The whole text as a signed decimal integer; "Error while converting WALimit." and 0 when
     // it is not one. Defined with the editing handlers.
-    int32_t WALimitFromText(const std::string& Text);
+    int32_t WALimitFromText(const std::string& text);
 
     // The page control and its pages.
     QTabWidget* PageControl1;
@@ -154,41 +154,41 @@ public:
 
 public slots:
     // Handlers of the window, its buttons, the profile list and the auto-apply box.
-    void FormCreate(QObject* Sender = nullptr);
-    void FormDestroy(QObject* Sender = nullptr);
-    void ApplyButtonClick(QObject* Sender = nullptr);
-    void RefreshClick(QObject* Sender = nullptr);
-    void Button1Click(QObject* Sender = nullptr);
-    void LoadProfileComboChange(QObject* Sender = nullptr);
-    void DeleteProfileButtonClick(QObject* Sender = nullptr);
-    void AutoApplyAtBootCheckClick(QObject* Sender = nullptr);
-    void CLineButtonClick(QObject* Sender = nullptr);
+    void FormCreate(QObject* sender = nullptr);
+    void FormDestroy(QObject* sender = nullptr);
+    void ApplyButtonClick(QObject* sender = nullptr);
+    void RefreshClick(QObject* sender = nullptr);
+    void Button1Click(QObject* sender = nullptr);
+    void LoadProfileComboChange(QObject* sender = nullptr);
+    void DeleteProfileButtonClick(QObject* sender = nullptr);
+    void AutoApplyAtBootCheckClick(QObject* sender = nullptr);
+    void CLineButtonClick(QObject* sender = nullptr);
 
     // Opens one more debug window (defined with the editing handlers, Unit1Controls.cpp).
-    void DebugButtonClick(QObject* Sender = nullptr);
+    void DebugButtonClick(QObject* sender = nullptr);
 
     // Handlers of the feature controls (with the editing handlers). A handler shared by several
-    // controls tells them apart by Sender.
-    void EnableWACheckClick(QObject* Sender = nullptr);
-    void WA1516MBCheckClick(QObject* Sender = nullptr);
-    void EnableWCCheckClick(QObject* Sender = nullptr);
-    void WCSizeComboChange(QObject* Sender = nullptr);
-    void WCTypeComboChange(QObject* Sender = nullptr);
-    void MultiplierTrackBarChange(QObject* Sender = nullptr);
-    void L1CacheClick(QObject* Sender = nullptr);
-    void L2CacheClick(QObject* Sender = nullptr);
-    void GEWBEDRadioClick(QObject* Sender = nullptr);
-    void SEWBEDRadioClick(QObject* Sender = nullptr);
-    void EWBEStrongRadioClick(QObject* Sender = nullptr);
-    void DataPrefetchCheckClick(QObject* Sender = nullptr);
-    // Key is the typed character (13 Enter, 27 Escape, 8 Backspace); a handler swallows a key
+    // controls tells them apart by sender.
+    void EnableWACheckClick(QObject* sender = nullptr);
+    void WA1516MBCheckClick(QObject* sender = nullptr);
+    void EnableWCCheckClick(QObject* sender = nullptr);
+    void WCSizeComboChange(QObject* sender = nullptr);
+    void WCTypeComboChange(QObject* sender = nullptr);
+    void MultiplierTrackBarChange(QObject* sender = nullptr);
+    void L1CacheClick(QObject* sender = nullptr);
+    void L2CacheClick(QObject* sender = nullptr);
+    void GEWBEDRadioClick(QObject* sender = nullptr);
+    void SEWBEDRadioClick(QObject* sender = nullptr);
+    void EWBEStrongRadioClick(QObject* sender = nullptr);
+    void DataPrefetchCheckClick(QObject* sender = nullptr);
+    // key is the typed character (13 Enter, 27 Escape, 8 Backspace); a handler swallows a key
     // by setting it to 0.
-    void WAEditKeyPress(QObject* Sender, char& Key);
-    void WAEditExit(QObject* Sender = nullptr);
-    void WASpinButtonUpClick(QObject* Sender = nullptr);
-    void WASpinButtonDownClick(QObject* Sender = nullptr);
-    void WCEditKeyPress(QObject* Sender, char& Key);
-    void WCEditExit(QObject* Sender = nullptr);
+    void WAEditKeyPress(QObject* sender, char& key);
+    void WAEditExit(QObject* sender = nullptr);
+    void WASpinButtonUpClick(QObject* sender = nullptr);
+    void WASpinButtonDownClick(QObject* sender = nullptr);
+    void WCEditKeyPress(QObject* sender, char& key);
+    void WCEditExit(QObject* sender = nullptr);
 
 public:
     // Connects the feature controls to their handlers; the constructor calls it once, after

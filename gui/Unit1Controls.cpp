@@ -245,15 +245,15 @@ void TForm1::WA1516MBCheckClick(QObject*) {
     ShowWriteAllocation();
 }
 
-void TForm1::EnableWCCheckClick(QObject* Sender) {
+void TForm1::EnableWCCheckClick(QObject* sender) {
     MarkModified();
     // A click on the box itself only marks the settings as edited.
     MTRRTp* range = nullptr;
     QCheckBox* check = nullptr;
-    if (Sender == EnableWC0Check) {
+    if (sender == EnableWC0Check) {
         range = &CurrentSettings.WC.MTRR0;
         check = EnableWC0Check;
-    } else if (Sender == EnableWC1Check) {
+    } else if (sender == EnableWC1Check) {
         range = &CurrentSettings.WC.MTRR1;
         check = EnableWC1Check;
     }
@@ -273,12 +273,12 @@ void TForm1::EnableWCCheckClick(QObject* Sender) {
     ShowWriteCombining();
 }
 
-void TForm1::WCSizeComboChange(QObject* Sender) {
+void TForm1::WCSizeComboChange(QObject* sender) {
     MarkModified();
-    MTRRTp* range = Sender == WC0SizeCombo   ? &CurrentSettings.WC.MTRR0
-                    : Sender == WC1SizeCombo ? &CurrentSettings.WC.MTRR1
+    MTRRTp* range = sender == WC0SizeCombo   ? &CurrentSettings.WC.MTRR0
+                    : sender == WC1SizeCombo ? &CurrentSettings.WC.MTRR1
                                              : nullptr;
-    const int index = range ? static_cast<QComboBox*>(Sender)->currentIndex() : -1;
+    const int index = range ? static_cast<QComboBox*>(sender)->currentIndex() : -1;
     if (index >= 0 && index < SizeCount) {
         range->Size = static_cast<SizeTp>(index);
         range->SizeBytes = SizeToBytes(range->Size);
@@ -286,12 +286,12 @@ void TForm1::WCSizeComboChange(QObject* Sender) {
     ShowWriteCombining();
 }
 
-void TForm1::WCTypeComboChange(QObject* Sender) {
+void TForm1::WCTypeComboChange(QObject* sender) {
     MarkModified();
-    MTRRTp* range = Sender == WC0TypeCombo   ? &CurrentSettings.WC.MTRR0
-                    : Sender == WC1TypeCombo ? &CurrentSettings.WC.MTRR1
+    MTRRTp* range = sender == WC0TypeCombo   ? &CurrentSettings.WC.MTRR0
+                    : sender == WC1TypeCombo ? &CurrentSettings.WC.MTRR1
                                              : nullptr;
-    const int index = range ? static_cast<QComboBox*>(Sender)->currentIndex() : -1;
+    const int index = range ? static_cast<QComboBox*>(sender)->currentIndex() : -1;
     if (index >= 0 && index <= static_cast<int>(MemoryTypeTp::WriteCombined))
         range->MemoryType = static_cast<MemoryTypeTp>(index);
     ShowWriteCombining();
@@ -341,18 +341,18 @@ void TForm1::DataPrefetchCheckClick(QObject*) {
 
 // --- Write-allocation limit ---
 
-int32_t TForm1::WALimitFromText(const std::string& Text) {
+int32_t TForm1::WALimitFromText(const std::string& text) {
     // Only an optional sign and decimal digits, nothing around them, within 32 bits.
-    size_t digits = Text.size();
+    size_t digits = text.size();
     size_t first = 0;
-    if (!Text.empty() && (Text[0] == '-' || Text[0] == '+'))
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
         first = 1;
     bool wellFormed = first < digits;
     for (size_t i = first; i < digits && wellFormed; ++i)
-        wellFormed = Text[i] >= '0' && Text[i] <= '9';
+        wellFormed = text[i] >= '0' && text[i] <= '9';
     if (wellFormed) {
         errno = 0;
-        const long long value = std::strtoll(Text.c_str(), nullptr, 10);
+        const long long value = std::strtoll(text.c_str(), nullptr, 10);
         if (errno == 0 && value >= INT32_MIN && value <= INT32_MAX)
             return static_cast<int32_t>(value);
     }
@@ -360,19 +360,19 @@ int32_t TForm1::WALimitFromText(const std::string& Text) {
     return 0;
 }
 
-void TForm1::WAEditKeyPress(QObject*, char& Key) {
-    if (Key == KeyEnter) {
-        Key = 0;
+void TForm1::WAEditKeyPress(QObject*, char& key) {
+    if (key == KeyEnter) {
+        key = 0;
         if (!WAEdit->isModified())
             Beep();
         WAEditExit(WAEdit);
         WASpinButton->setFocus(Qt::OtherFocusReason);
         MarkModified();
-    } else if (Key == KeyEscape) {
-        Key = 0;
+    } else if (key == KeyEscape) {
+        key = 0;
         ShowWriteAllocation();
-    } else if (!(Key >= '0' && Key <= '9') && Key != KeyBackspace) {
-        Key = 0;
+    } else if (!(key >= '0' && key <= '9') && key != KeyBackspace) {
+        key = 0;
         Beep();
     }
 }
@@ -414,22 +414,22 @@ void TForm1::WASpinButtonDownClick(QObject*) {
 
 // --- Range starts ---
 
-void TForm1::WCEditKeyPress(QObject* Sender, char& Key) {
-    if (Key == KeyEnter) {
-        Key = 0;
-        auto* edit = qobject_cast<QLineEdit*>(Sender);
+void TForm1::WCEditKeyPress(QObject* sender, char& key) {
+    if (key == KeyEnter) {
+        key = 0;
+        auto* edit = qobject_cast<QLineEdit*>(sender);
         if (edit && !edit->isModified())
             Beep();
-        WCEditExit(Sender);
+        WCEditExit(sender);
         MarkModified();
-    } else if (Key == KeyEscape) {
-        Key = 0;
+    } else if (key == KeyEscape) {
+        key = 0;
         ShowWriteCombining();
     }
 }
 
-void TForm1::WCEditExit(QObject* Sender) {
-    QLineEdit* edit = Sender == WC0Edit ? WC0Edit : Sender == WC1Edit ? WC1Edit : nullptr;
+void TForm1::WCEditExit(QObject* sender) {
+    QLineEdit* edit = sender == WC0Edit ? WC0Edit : sender == WC1Edit ? WC1Edit : nullptr;
     if (!edit)
         return;
     ExitScope scope(InExitHandler);

@@ -121,19 +121,19 @@ void TSaveProfileDialog::CancelClick(QObject*) {
     reject();
 }
 
-void TSaveProfileDialog::SaveEditKeyPress(QObject*, char& Key) {
-    if (Key == 13) {
-        Key = 0;
+void TSaveProfileDialog::SaveEditKeyPress(QObject*, char& key) {
+    if (key == 13) {
+        key = 0;
         OKClick(SaveEdit);
-    } else if (Key == ' ' || Key == '\\') {
-        Key = 0;
+    } else if (key == ' ' || key == '\\') {
+        key = 0;
         Beep();
     }
 }
 
-void TSaveProfileDialog::FormKeyPress(QObject*, char& Key) {
-    if (Key == 27) {
-        Key = 0;
+void TSaveProfileDialog::FormKeyPress(QObject*, char& key) {
+    if (key == 27) {
+        key = 0;
         CancelClick(this);
     }
 }

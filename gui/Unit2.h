@@ -26,15 +26,15 @@ public:
     QPushButton* Cancel;
 
 public slots:
-    void FormCreate(QObject* Sender = nullptr);
-    void OKClick(QObject* Sender = nullptr);
-    void CancelClick(QObject* Sender = nullptr);
+    void FormCreate(QObject* sender = nullptr);
+    void OKClick(QObject* sender = nullptr);
+    void CancelClick(QObject* sender = nullptr);
 
 public:
-    // Key is the typed character (13 Enter, 27 Escape); a handler swallows it by setting it to 0.
-    void SaveEditKeyPress(QObject* Sender, char& Key);
+    // key is the typed character (13 Enter, 27 Escape); a handler swallows it by setting it to 0.
+    void SaveEditKeyPress(QObject* sender, char& key);
     // Sees every key of the dialog before the control it is typed into.
-    void FormKeyPress(QObject* Sender, char& Key);
+    void FormKeyPress(QObject* sender, char& key);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
