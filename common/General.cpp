@@ -31,17 +31,12 @@ uint32_t HexToInt(const std::string& text, int32_t& error) {
     error = 0;
     uint32_t accumulator = 0;
     for (size_t i = 0; i < upper.size(); ++i) {
-        const char c = upper[i];
-        uint32_t digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<uint32_t>(c - '0');
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<uint32_t>(c - 'A' + 10);
-        else {
+        const int digit = qrxposix::HexDigitValue(upper[i]);
+        if (digit < 0) {
             error = 1;
             return static_cast<uint32_t>(i + 1);
         }
-        accumulator = accumulator * 16u + digit; // wraps modulo 2^32 by design
+        accumulator = accumulator * 16u + static_cast<uint32_t>(digit); // wraps modulo 2^32
     }
     return accumulator;
 }

@@ -35,6 +35,16 @@ bool Request(uint32_t code, const unsigned char* in, uint32_t inSize, unsigned c
     return DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned);
 }
 
+// A request that sends one 32-bit word and answers two.
+bool OneInTwoOutRequest(uint32_t code, uint32_t value, uint32_t& first, uint32_t& second) {
+    unsigned char in[4], out[8];
+    PutU32(in, 0, value);
+    const bool ok = Request(code, in, sizeof in, out, sizeof out);
+    first = GetU32(out, 0);
+    second = GetU32(out, 4);
+    return ok;
+}
+
 } // namespace
 
 std::string DriverDeviceName(const std::string& programDirectory) {
@@ -61,12 +71,7 @@ bool UnloadDriver() {
 }
 
 bool ReadMsr(uint32_t index, uint32_t& high, uint32_t& low) {
-    unsigned char in[4], out[8];
-    PutU32(in, 0, index);
-    const bool ok = Request(RequestReadMsr, in, sizeof in, out, sizeof out);
-    high = GetU32(out, 0);
-    low = GetU32(out, 4);
-    return ok;
+    return OneInTwoOutRequest(RequestReadMsr, index, high, low);
 }
 
 bool WriteMsr(uint32_t index, uint32_t high, uint32_t low) {
@@ -78,12 +83,7 @@ bool WriteMsr(uint32_t index, uint32_t high, uint32_t low) {
 }
 
 bool MeasureClock(uint32_t interval, uint32_t& elapsed, uint32_t& cycles) {
-    unsigned char in[4], out[8];
-    PutU32(in, 0, interval);
-    const bool ok = Request(RequestMeasureClock, in, sizeof in, out, sizeof out);
-    elapsed = GetU32(out, 0);
-    cycles = GetU32(out, 4);
-    return ok;
+    return OneInTwoOutRequest(RequestMeasureClock, interval, elapsed, cycles);
 }
 
 bool ReadCr0(uint32_t& value) {

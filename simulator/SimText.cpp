@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "platform/posixlib/Ascii.h"
+
 namespace {
 
 std::string Format(const char* format, unsigned long long value) {
@@ -34,16 +36,10 @@ bool ParseHex(const std::string& text, unsigned maxDigits, uint64_t& value) {
         return false;
     uint64_t result = 0;
     for (char c : text) {
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else
+        const int digit = qrxposix::HexDigitValue(c);
+        if (digit < 0)
             return false;
-        result = result << 4 | digit;
+        result = result << 4 | static_cast<unsigned>(digit);
     }
     value = result;
     return true;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ostream>
 
+#include "platform/posixlib/Ascii.h"
+
 namespace {
 
 constexpr const char* RootName = "HKEY_CURRENT_USER";
@@ -28,23 +30,13 @@ void TrimLeft(std::string& s) {
     s.erase(0, i);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // 1 to 8 hex digits of either case, nothing else.
 bool ParseHexNumber(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 8)
         return false;
     value = 0;
     for (char c : text) {
-        const int d = HexDigit(c);
+        const int d = qrxposix::HexDigitValue(c);
         if (d < 0)
             return false;
         value = (value << 4) | static_cast<uint32_t>(d);

@@ -1,4 +1,4 @@
-// Ascii: case rules that ignore the locale.
+// Ascii: case and hexadecimal digits by the ASCII rules.
 #include "platform/posixlib/Ascii.h"
 
 namespace qrxposix {
@@ -11,6 +11,16 @@ std::string UpperAscii(std::string text) {
     for (char& c : text)
         c = UpperAscii(c);
     return text;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 } // namespace qrxposix

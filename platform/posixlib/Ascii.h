@@ -1,5 +1,6 @@
-// Ascii: case rules that ignore the locale. Names in the registry, the parameters of the command
-// line and the simulator's register names compare without regard to the case of a to z only.
+// Ascii: case and hexadecimal digits by the ASCII rules, whatever the locale. Names in the
+// registry, the parameters of the command line and the simulator's register names compare
+// without regard to the case of a to z only.
 #pragma once
 
 #include <string>
@@ -10,5 +11,8 @@ namespace qrxposix {
 char UpperAscii(char c);
 // The text with a to z upper-cased and every other byte kept.
 std::string UpperAscii(std::string text);
+
+// The value of a hexadecimal digit 0-9, a-f or A-F; -1 for any other byte.
+int HexDigitValue(char c);
 
 } // namespace qrxposix
