@@ -30,6 +30,28 @@ void RemoveTree(const std::string& path) {
 }
 } // namespace
 
+namespace {
+// The variables that keep a test away from the real home folder and machine.
+void SetTestEnvironment() {
+    setenv("HOME", g_testDir.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (g_testDir + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (g_testDir + "/state").c_str(), 1);
+    setenv("QRX_SIM_STATE", (g_testDir + "/simulated-cpu").c_str(), 1);
+}
+
+// Every test starts in an empty private home with these variables, whatever the test before it
+// left behind, so a test program passes run whole, in any order, as well as one test per
+// process.
+class FreshHome : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        SetTestEnvironment();
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(g_testDir, error))
+            std::filesystem::remove_all(entry.path(), error);
+    }
+};
+} // namespace
+
 const std::string& TestDir() {
     return g_testDir;
 }
@@ -156,13 +178,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_testDir = buffer.data();
-    setenv("HOME", g_testDir.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (g_testDir + "/config").c_str(), 1);
-    setenv("XDG_STATE_HOME", (g_testDir + "/state").c_str(), 1);
-    setenv("QRX_SIM_STATE", (g_testDir + "/simulated-cpu").c_str(), 1);
+    SetTestEnvironment();
     // GUI tests never need a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshHome);
     const int result = RUN_ALL_TESTS();
     RemoveTree(g_testDir);
     return result;

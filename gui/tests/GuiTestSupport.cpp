@@ -1,14 +1,12 @@
 // Support for the GUI tests (see GuiTestSupport.h).
 #include "GuiTestSupport.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
 
 #include "gui/Application.h"
 #include "gui/DebugFormUnit.h"
 #include "platform/Registry.h"
-#include "profiles/SaveLoad.h"
 #include "testing/TestSupport.h"
 
 namespace {
@@ -37,13 +35,11 @@ private:
 [[maybe_unused]] testing::Environment* const qtEnvironment =
     testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// Every test starts as a fresh program would: no registry file, no log-on entry, and the debug
-// window's counter and toggle at their start values, whatever the test before it left, so the
-// tests pass in any order and in one process.
+// Every test starts as a fresh program would: the test main empties the private home (no
+// registry file, no log-on entry), and the debug window's counter and toggle are at their start
+// values, whatever the test before it left, so the tests pass in any order and in one process.
 class FreshStart : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
-        std::remove(RegistryFilePath().c_str());
-        std::remove(LogonStartFile(AutoApplyEntryName).c_str());
         DebugTickCount = 0;
         DebugToggle = false;
     }
