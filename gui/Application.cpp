@@ -1,6 +1,7 @@
 // Application: the general error display and the application object that routes to it.
 #include "gui/Application.h"
 
+#include <QIcon>
 #include <cxxabi.h>
 #include <memory>
 #include <typeinfo>
@@ -54,7 +55,21 @@ std::string ApplicationErrorText(const std::exception& error) {
     return "Exception " + TypeName(error) + ".\r\n" + WithFullStop(error.what());
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+namespace {
+// The icon theme's icon of the launcher where one is installed (a theme of the user's may
+// replace it), else the same pictures compiled into the program.
+QIcon LauncherIcon() {
+    QIcon compiledIn;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        compiledIn.addFile(QString(":/icons/%1x%1/apps/%2.png").arg(size).arg(ApplicationId));
+    return QIcon::fromTheme(ApplicationId, compiledIn);
+}
+} // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setDesktopFileName(ApplicationId);
+    setWindowIcon(LauncherIcon());
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {

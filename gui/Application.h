@@ -7,6 +7,11 @@
 #include <functional>
 #include <string>
 
+// The application id: the launcher's file name (ID.desktop), its icon's name and the AppStream
+// id. The application object gives it to the desktop, with that icon as every window's icon, so
+// the desktop matches the windows to the launcher.
+constexpr const char* ApplicationId = "org.quorix.Quorix";
+
 // The application title: the text of the taskbar entry and the caption of the general error
 // display.
 void SetApplicationTitle(const std::string& title);

@@ -120,9 +120,7 @@ std::string HelpFile() {
 }
 
 std::string DefaultHelpFile() {
-    if (ProgramDirectory() == std::string(QRX_OUTPUT_DIR) + "/")
-        return QRX_HELP_FILE_BUILD;
-    return QRX_HELP_FILE_INSTALLED;
+    return ProgramDirectory() + "qrx.hlp";
 }
 
 std::string HelpPopupText(int context) {

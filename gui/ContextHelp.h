@@ -26,11 +26,11 @@ struct HelpTopic {
 // ignored; blank lines around a topic's text are dropped, blank lines inside it kept.
 std::map<int, HelpTopic> ParseHelpText(const std::string& text);
 
-// The help file's absolute path, set once at start-up (the build's copy or the installed one).
+// The help file's absolute path, set once at start-up.
 void SetHelpFile(const std::string& path);
 std::string HelpFile();
-// The path compiled into this build: the build tree's copy when the program runs from the build
-// tree's output folder, the installed copy otherwise.
+// qrx.hlp beside the running program, like the driver module: the build's output folder or the
+// installed program folder, whichever link the program was started through.
 std::string DefaultHelpFile();
 
 // The text the pop-up shows for a context number: the topic's title and text, or a line saying

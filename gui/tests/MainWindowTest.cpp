@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -24,6 +25,7 @@
 #include "cmdline/BuildCommandLine.h"
 #include "cmdline/commandline.h"
 #include "driver/wintweak.h"
+#include "gui/Application.h"
 #include "gui/GuiFont.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit1.h"
@@ -67,6 +69,18 @@ TEST_F(MainWindow, FormIsTheFixedSizeWindowWithTheTwoPages) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowContextHelpButtonHint);
+}
+
+// The desktop matches the window to the launcher by the id and shows the launcher's icon, also
+// where no icon theme holds it: every size of the installed icon is compiled in.
+TEST_F(MainWindow, CarriesTheLaunchersIdAndIcon) {
+    auto form = Open("k6-3+");
+    EXPECT_EQ(QGuiApplication::desktopFileName(), ApplicationId);
+    EXPECT_FALSE(form->windowIcon().isNull());
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QImage image(QString(":/icons/%1x%1/apps/%2.png").arg(size).arg(ApplicationId));
+        EXPECT_EQ(image.size(), QSize(size, size)) << size;
+    }
 }
 
 TEST_F(MainWindow, GroupBoxesStandInTheirRectanglesWithTheirCaptions) {

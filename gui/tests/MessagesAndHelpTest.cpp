@@ -115,7 +115,7 @@ TEST(HelpFile, TheShippedFileHasAHelpfulTopicForEveryNumber) {
     EXPECT_EQ(topics.size(), 30u);
 }
 
-TEST(HelpFile, TheBuildUsesItsOwnCopy) {
+TEST(HelpFile, LiesBesideTheProgram) {
     EXPECT_EQ(DefaultHelpFile(), OutputDir() + "qrx.hlp");
 }
 

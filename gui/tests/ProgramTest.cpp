@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -149,6 +150,21 @@ TEST_F(Program, WithoutTheModuleOneBoxAndNothingElse) {
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(SimulatorLog(), std::vector<std::string>());
     }
+}
+
+// Started through a link in another folder, as from bin/ after installation, the program finds
+// its driver module and its help file beside itself, and F1 on a control shows that control's
+// topic. The probe plugin presses F1 in the real program.
+TEST_F(Program, StartedThroughALinkFindsItsModuleAndHelpBesideItself) {
+    const std::string folder = TestDir() + "/bin";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(symlink((OutputDir() + "qrx").c_str(), (folder + "/qrx").c_str()), 0);
+    const ProcessResult r = RunProgram(folder + "/qrx", {},
+                                       {"QT_PLUGIN_PATH=" + OutputDir() + "testplugins",
+                                        "QT_QPA_GENERIC_PLUGINS=qrxprobe",
+                                        "QRX_PROBE=help EnableWACheck; close", "QRX_DIALOG_LOG=-"});
+    EXPECT_EQ(r.out, "Window\tQuorix\nHelp\tEnableWACheck\tEnable write allocation\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
 }
 
 TEST_F(Program, RegistryErrorBeforeTheLoopShowsApplicationErrorAndExitsOne) {
