@@ -60,7 +60,7 @@ function(qrx_add_fuzzer name)
            COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 ${corpus}
            WORKING_DIRECTORY ${QRX_OUTPUT_DIR})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300
-                       ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;QRX_SIM_STATE=${CMAKE_CURRENT_BINARY_DIR}/${name}-home/sim")
+                       ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;QRX_DRIVER=simulated;XDG_CONFIG_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${name}-home;QRX_SIM_STATE=${CMAKE_CURRENT_BINARY_DIR}/${name}-home/sim")
 endfunction()
 
 # qrx_add_benchmark(NAME SOURCES src... LIBS lib...)

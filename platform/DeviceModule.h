@@ -15,10 +15,15 @@ typedef int (*QrxModuleControlFn)(void* context, uint32_t code, const void* in, 
                                   void* out, uint32_t outSize, uint32_t* bytesReturned);
 // Closes the context; returns non-zero on success.
 typedef int (*QrxModuleCloseFn)(void* context);
-// Optional: answers CPUID for a simulated processor. Returns non-zero when it answered.
+// Optional: answers CPUID for a simulated processor. Returns non-zero when it answered; 0 leaves
+// CPUID to the processor's own instruction.
 typedef int (*QrxModuleCpuidFn)(void* context, uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
-// Optional: performs a 32-bit port output on a simulated processor. Non-zero when handled.
+// Optional: a 32-bit port output made by the module (on its simulated processor, or through a
+// kernel driver). QRX_PORT_MADE, QRX_PORT_REFUSED when the module took the output but could not
+// make it, or 0 to leave it to the host's port access.
 typedef int (*QrxModuleOutPortFn)(void* context, uint16_t port, uint32_t value);
+#define QRX_PORT_MADE 1
+#define QRX_PORT_REFUSED (-1)
 
 #define QRX_MODULE_OPEN "qrx_module_open"
 #define QRX_MODULE_CONTROL "qrx_module_control"

@@ -1,7 +1,8 @@
 // Processor seam: the two things the programs do on the processor themselves.
-// When the loaded driver module simulates a processor it answers both; otherwise the host's
-// CPUID instruction runs, and the port is written through the kernel's port access (which needs
-// privileges; a refusal is not reported).
+// When the loaded driver module simulates a processor it answers both; the module that drives the
+// real processor leaves CPUID to the instruction and makes the port output through the kernel
+// driver. Without either, the host's CPUID instruction runs, and the port is written through the
+// kernel's port access (which needs privileges).
 #pragma once
 
 #include <cstdint>
@@ -12,4 +13,6 @@ struct CpuidResult {
 
 CpuidResult ExecuteCpuidInstruction(uint32_t leaf, uint32_t subleaf = 0);
 
-void OutPort32(uint16_t port, uint32_t value);
+// True when the output was made; false when it was refused (by the kernel driver, or for want of
+// the privilege) or the host has no ports.
+bool OutPort32(uint16_t port, uint32_t value);

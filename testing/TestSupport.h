@@ -19,7 +19,8 @@ struct ProcessResult {
 };
 
 // Runs a program from the output folder (or any path containing '/') with the given arguments
-// and the current environment plus extraEnv ("NAME=value"), standard input from /dev/null.
+// and the current environment plus extraEnv ("NAME=value"; a bare "NAME" unsets the variable),
+// standard input from /dev/null. A 32-bit program of a cross build runs under its emulator.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnv = {});
 

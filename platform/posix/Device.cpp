@@ -126,12 +126,15 @@ bool DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
     return false;
 }
 
-bool DeviceModuleOutPort(uint16_t port, uint32_t value) {
+ModulePortOutput DeviceModuleOutPort(uint16_t port, uint32_t value) {
     std::lock_guard<std::mutex> guard(TableMutex());
     for (auto it = Table().rbegin(); it != Table().rend(); ++it) {
         const OpenModule& m = it->second;
-        if (m.outPort && m.outPort(m.context, port, value))
-            return true;
+        const int answer = m.outPort ? m.outPort(m.context, port, value) : 0;
+        if (answer > 0)
+            return ModulePortOutput::Made;
+        if (answer < 0)
+            return ModulePortOutput::Refused;
     }
-    return false;
+    return ModulePortOutput::NotTaken;
 }

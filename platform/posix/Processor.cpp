@@ -1,5 +1,5 @@
-// Processor seam, POSIX: an open driver module that simulates a processor answers first; else
-// the host's CPUID instruction and the kernel's port access.
+// Processor seam, POSIX: an open driver module answers first (or refuses the port output);
+// else the host's CPUID instruction and the kernel's port access.
 #include "platform/Processor.h"
 
 #include "platform/Device.h"
@@ -21,19 +21,30 @@ CpuidResult ExecuteCpuidInstruction(uint32_t leaf, uint32_t subleaf) {
     return r;
 }
 
-void OutPort32(uint16_t port, uint32_t value) {
-    if (DeviceModuleOutPort(port, value))
-        return;
+bool OutPort32(uint16_t port, uint32_t value) {
+    switch (DeviceModuleOutPort(port, value)) {
+    case ModulePortOutput::Made:
+        return true;
+    case ModulePortOutput::Refused:
+        return false;
+    case ModulePortOutput::NotTaken:
+        break;
+    }
 #ifdef QRX_HOST_X86
     // ioperm reaches only the first 1024 ports; above them the whole I/O privilege level is
-    // needed. Without the privilege the output is silently not made.
+    // needed.
     const bool low = port + 4u <= 0x400u;
     if (low ? ioperm(port, 4, 1) != 0 : iopl(3) != 0)
-        return;
+        return false;
     outl(value, port);
     if (low)
         ioperm(port, 4, 0);
     else
         iopl(0);
+    return true;
+#else
+    (void)port;
+    (void)value;
+    return false;
 #endif
 }

@@ -23,4 +23,17 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+std::string VisibleControls(const std::string& text) {
+    static const char Digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            out += std::string("\\x") + Digits[byte >> 4] + Digits[byte & 15];
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace qrxposix

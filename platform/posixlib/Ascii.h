@@ -15,4 +15,8 @@ std::string UpperAscii(std::string text);
 // The value of a hexadecimal digit 0-9, a-f or A-F; -1 for any other byte.
 int HexDigitValue(char c);
 
+// The text with each control character (00h-1Fh, 7Fh) shown as \xNN, for a value from outside
+// (the environment, a parameter) that a message quotes: a terminal gets no control sequence.
+std::string VisibleControls(const std::string& text);
+
 } // namespace qrxposix

@@ -1,5 +1,7 @@
-// Tests of the driver module qrxvxd.vxd loaded through the device seam, as the programs load it:
-// its requests and buffers, one machine shared by handles and processes, and a damaged file.
+// Tests of the driver module qrxvxd.vxd with its simulated backend, loaded through the device seam
+// as the programs load it: its requests and buffers, one machine shared by handles and processes,
+// and a damaged file. The choice of the backend is tested through the programs
+// (console/tests/QrxclwinTest.cpp).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -149,6 +151,7 @@ TEST_F(Module, DamageAfterOpenFailsRequestsUntilReset) {
     const CpuidResult r = ExecuteCpuidInstruction(0);
     EXPECT_EQ(r.eax | r.ebx | r.ecx | r.edx, 0u)
         << "a machine that cannot be read answers CPUID with nothing, not the host's values";
+    EXPECT_FALSE(OutPort32(0xFFF8, 0x962C0)) << "nor takes a port output (nor lets the host)";
     Sim({"reset", "k6"});
     EXPECT_TRUE(Send(4, {}, one));
     EXPECT_EQ(one[0], 0x8005003Bu);

@@ -1,0 +1,89 @@
+// The simulated backend: every request runs one locked transaction on the shared state file, so
+// all processes with the driver open see one machine, and logs itself in the request log.
+#include <cstring>
+#include <exception>
+
+#include "simulator/StateStore.h"
+#include "vxd/Backend.h"
+
+namespace {
+
+class SimulatedBackend : public Backend {
+public:
+    explicit SimulatedBackend(std::unique_ptr<SimStore> store) : store_(std::move(store)) {}
+
+    bool Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                 uint32_t* bytesReturned) override {
+        // The answer goes to a local buffer first: the caller's buffer is written only when the
+        // request succeeded and its effect is safely stored.
+        unsigned char result[8] = {};
+        uint32_t returned = 0;
+        SimOutcome outcome;
+        const bool stored = Transact([&](SimMachine& m, std::vector<std::string>& log) {
+            outcome = SimControl(m, code, in, inSize, out ? result : nullptr,
+                                 outSize < sizeof result ? outSize : sizeof result, &returned);
+            log.push_back(outcome.logLine);
+            return outcome.ok && outcome.changed;
+        });
+        if (!stored || !outcome.ok)
+            return false;
+        if (out && returned)
+            std::memcpy(out, result, returned);
+        if (bytesReturned)
+            *bytesReturned = returned;
+        return true;
+    }
+
+    bool Cpuid(uint32_t leaf, uint32_t regs[4]) override {
+        uint32_t answer[4] = {};
+        // Still the simulated processor that answers when its file cannot be read: it says
+        // nothing, rather than letting the host's own processor speak for it.
+        Transact([&](SimMachine& m, std::vector<std::string>& log) {
+            log.push_back(SimCpuid(m, leaf, answer).logLine);
+            return false;
+        });
+        std::memcpy(regs, answer, sizeof answer);
+        return true;
+    }
+
+    bool OutPort(uint16_t port, uint32_t value) override {
+        return Transact([&](SimMachine& m, std::vector<std::string>& log) {
+            const SimOutcome outcome = SimOutPort(m, port, value);
+            log.push_back(outcome.logLine);
+            return outcome.changed;
+        });
+    }
+
+private:
+    // False when the state file could not be used; that is reported once per distinct problem,
+    // not on every request of a program that goes on regardless.
+    bool Transact(const SimStore::Change& change) {
+        try {
+            store_->Transact(change);
+        } catch (const std::exception& e) {
+            if (lastReport_ != e.what())
+                ReportProblem(e.what());
+            lastReport_ = e.what();
+            return false;
+        }
+        lastReport_.clear();
+        return true;
+    }
+
+    std::unique_ptr<SimStore> store_;
+    std::string lastReport_;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> OpenSimulatedBackend() {
+    try {
+        auto store = std::make_unique<SimStore>(SimStatePath());
+        // Creates a missing machine and refuses the open when the file is damaged.
+        store->Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+        return std::make_unique<SimulatedBackend>(std::move(store));
+    } catch (const std::exception& e) {
+        ReportProblem(e.what());
+        return nullptr;
+    }
+}
