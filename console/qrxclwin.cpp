@@ -21,7 +21,9 @@ void WriteLine(const std::string& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    WriteLine("Quorix " QRX_VERSION " - AMD K6-family processor features, console version");
+    // Which processor the settings go to, before anything is done to it.
+    WriteLine("Quorix " QRX_VERSION " - AMD K6-family processor features, console version (" +
+              DrivenProcessor() + ")");
     WriteLine("Applies the processor settings given as command-line parameters.");
     WriteLine("");
 
@@ -44,6 +46,11 @@ int main(int argc, char** argv) {
     if (!UnloadDriver())
         ShowError("Unable to unload VXD.");
 
-    // Scripts and service managers see from the status whether everything was applied.
-    return ErrorCount() == 0 ? 0 : 1;
+    // Scripts and service managers see from the status whether everything was applied. A failed
+    // request is no error line of its own (standard output stays as it is), but a setting it
+    // carried was not applied.
+    const std::string failed = FailedRequestSummary();
+    if (!failed.empty())
+        std::fprintf(stderr, "qrxclwin: %s\n", failed.c_str());
+    return ErrorCount() == 0 && failed.empty() ? 0 : 1;
 }

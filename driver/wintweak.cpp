@@ -3,9 +3,12 @@
 #include "driver/wintweak.h"
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "common/General.h"
+#include "platform/Processor.h"
+#include "platform/posixlib/DriverChoice.h"
 
 DeviceHandle DriverHandle = InvalidDeviceHandle;
 
@@ -27,12 +30,41 @@ uint32_t GetU32(const unsigned char* buffer, size_t offset) {
     return value;
 }
 
+struct Failures {
+    int count = 0;
+    std::string first; // as the simulator's request log names a request: "WriteMsr C0000085"
+};
+Failures failures;
+
+// Keeps the result: every request and the port output pass here, so nothing is counted twice.
+bool Noted(bool ok, const std::string& request) {
+    if (!ok && failures.count++ == 0)
+        failures.first = request;
+    return ok;
+}
+
+// A request's name and what it was about: the register, interval or switch of its input.
+std::string RequestText(uint32_t code, const unsigned char* in, uint32_t inSize) {
+    static const char* const Names[] = {"ReadMsr", "WriteMsr",   "MeasureClock",
+                                        "ReadCr0", "SetL1Cache", "SetL2Cache"};
+    std::string text = code >= 1 && code <= std::size(Names)
+                           ? std::string(Names[code - 1])
+                           : "Request " + IntToText(static_cast<int32_t>(code));
+    if (inSize >= 4) {
+        const uint32_t first = GetU32(in, 0);
+        const bool isSwitch = code == RequestSetL1Cache || code == RequestSetL2Cache;
+        text += " " + (isSwitch ? IntToText(static_cast<int32_t>(first)) : DWordToHex(first));
+    }
+    return text;
+}
+
 bool Request(uint32_t code, const unsigned char* in, uint32_t inSize, unsigned char* out,
              uint32_t outSize) {
     if (out)
         std::memset(out, 0, outSize);
     uint32_t returned = 0; // not examined: the buffers have fixed sizes
-    return DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned);
+    return Noted(DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned),
+                 RequestText(code, in, inSize));
 }
 
 // A request that sends one 32-bit word and answers two.
@@ -62,6 +94,7 @@ std::string DriverDeviceName(const std::string& programDirectory) {
 }
 
 bool LoadDriver() {
+    failures = Failures{};
     DriverHandle = OpenDevice(DriverDeviceName(ProgramDirectory()), DeviceDeleteOnClose);
     return DriverHandle != InvalidDeviceHandle;
 }
@@ -108,4 +141,24 @@ bool SetL1Cache(bool enable) {
 
 bool SetL2Cache(bool enable) {
     return SwitchRequest(RequestSetL2Cache, enable);
+}
+
+bool PortOutput(uint16_t port, uint32_t value) {
+    return Noted(OutPort32(port, value), "Out " + WordToHex(port));
+}
+
+std::string DrivenProcessor() {
+    return qrxposix::DescribeDriverChoice(qrxposix::ChooseDriver());
+}
+
+int FailedRequestCount() {
+    return failures.count;
+}
+
+std::string FailedRequestSummary() {
+    if (failures.count == 0)
+        return "";
+    return IntToText(failures.count) +
+           (failures.count == 1 ? " driver request failed" : " driver requests failed") +
+           "; first: " + failures.first;
 }

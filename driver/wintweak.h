@@ -1,5 +1,6 @@
 // wintweak: the driver link. Opens and closes the driver module qrxvxd.vxd that lies beside the
-// program and wraps its six control requests. No other unit talks to the driver.
+// program and wraps its six control requests and the multiplier's port output, which on the real
+// processor is a request to the kernel driver too. No other unit talks to the driver.
 #pragma once
 
 #include <cstdint>
@@ -35,3 +36,16 @@ bool MeasureClock(uint32_t interval, uint32_t& elapsed, uint32_t& cycles);
 bool ReadCr0(uint32_t& value);
 bool SetL1Cache(bool enable);
 bool SetL2Cache(bool enable);
+// One 32-bit output to an I/O port (the processor seam's); true when it was made.
+bool PortOutput(uint16_t port, uint32_t value);
+
+// Which processor the driver module drives, or would drive if it were opened now:
+// "simulated processor", "real processor at /dev/qrxvxd" or "no processor: QRX_DRIVER=...".
+std::string DrivenProcessor();
+
+// The requests (the port output among them) that failed since LoadDriver. A real processor can
+// refuse what the simulated one allows, and no caller stops for a failed request, so the programs
+// that report to scripts (qrxclwin, qrx /Q) tell from these whether everything was applied.
+int FailedRequestCount();
+// "3 driver requests failed; first: WriteMsr C0000085"; empty when none failed.
+std::string FailedRequestSummary();

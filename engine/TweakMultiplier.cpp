@@ -4,7 +4,6 @@
 
 #include "common/General.h"
 #include "driver/wintweak.h"
-#include "platform/Processor.h"
 
 namespace {
 
@@ -49,8 +48,8 @@ void SetMultiplier(uint8_t index) {
     // (an IDE bus master, for one) may decode it, so the command is not sent. EPMR still gets
     // its old value back either way.
     if (WriteMsr(MsrEPMR, 0, EpmrOpen))
-        OutPort32(MultiplierPort,
-                  (static_cast<uint32_t>(MultiplierToCode(index)) << 5) | MultiplierCommand);
+        PortOutput(MultiplierPort,
+                   (static_cast<uint32_t>(MultiplierToCode(index)) << 5) | MultiplierCommand);
     WriteMsr(MsrEPMR, oldHigh, oldLow);
 }
 

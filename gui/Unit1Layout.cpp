@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <iterator>
 
+#include "driver/wintweak.h"
 #include "gui/ContextHelp.h"
 #include "gui/ControlBehaviour.h"
 #include "gui/QtText.h"
@@ -244,7 +245,9 @@ void TForm1::CreateAboutPage() {
 std::string TForm1::AboutText() {
     return "Quorix 0.81\n"
            "Feature tuning for AMD K6-family CPUs\n"
-           "Driver module: qrxvxd.vxd\n"
+           "Driver module: qrxvxd.vxd, " +
+           DrivenProcessor() +
+           "\n"
            "\n"
            "Supported AMD CPUs: (all: family 5)\n"
            "model 6 : AMD-K6(tm)\n"

@@ -108,11 +108,15 @@ void InstallBoxes() {
     }
 }
 
-// Every path that ends without the window: an error shown means nothing was done as asked.
-// The driver handle is released as the end of the process would release it.
+// Every path that ends without the window: an error shown, or a failed driver request, means
+// something was not done as asked. The driver handle is released as the end of the process would
+// release it.
 int StatusWithoutWindow() {
     UnloadDriver();
-    return ErrorCount() > 0 ? 1 : 0;
+    const std::string failed = FailedRequestSummary();
+    if (!failed.empty())
+        std::fprintf(stderr, "qrx: %s\n", failed.c_str());
+    return ErrorCount() > 0 || !failed.empty() ? 1 : 0;
 }
 
 // Closing the main window ends the message loop, whatever other windows are open.

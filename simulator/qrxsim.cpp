@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posixlib/Ascii.h"
+#include "platform/posixlib/DriverChoice.h"
 #include "simulator/Machine.h"
 #include "simulator/SimText.h"
 #include "simulator/StateStore.h"
@@ -17,6 +18,7 @@ namespace {
 
 const char UsageText[] =
     "usage: qrxsim [--state FILE] COMMAND\n"
+    "Sets up and shows the simulated processor, never the real one.\n"
     "  reset [PRESET]            a freshly reset machine (default k6-3+)\n"
     "  reset custom VENDOR FAMILY MODEL STEPPING [MAXLEAF [TSC]]\n"
     "                            the same for any identity (decimal; TSC 0 or 1)\n"
@@ -29,6 +31,19 @@ const char UsageText[] =
     "  log                       the request log, oldest first\n"
     "  log clear                 empty the log\n"
     "The state file is FILE, else $QRX_SIM_STATE, else $XDG_STATE_HOME/quorix/simulated-cpu.\n";
+
+// What show says first: this is the simulated processor, and whether the programs drive it now.
+std::string SimulatedNotReal() {
+    const qrxposix::DriverChoice choice = qrxposix::ChooseDriver();
+    std::string text = "The simulated processor, not the real one.\n";
+    if (choice.kind == qrxposix::DriverKind::Hardware)
+        text += "The programs drive the " + qrxposix::DescribeDriverChoice(choice) +
+                " now; with QRX_DRIVER=simulated they drive this one.\n";
+    else if (choice.kind == qrxposix::DriverKind::Unknown)
+        text += "The programs drive " + qrxposix::DescribeDriverChoice(choice) +
+                " now; with QRX_DRIVER=simulated they drive this one.\n";
+    return text;
+}
 
 // Bad usage: the message, then the usage text, on standard error.
 struct UsageError {
@@ -155,7 +170,7 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
             return false;
         });
         const size_t lines = store().ReadLog().size();
-        std::cout << "State file:  " << store().Path() << "\n"
+        std::cout << SimulatedNotReal() << "State file:  " << store().Path() << "\n"
                   << DescribeMachine(m) << "Log:         " << lines
                   << (lines == 1 ? " line" : " lines") << "\n";
         return 0;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "common/General.h"
 #include "testing/TestSupport.h"
 
@@ -100,4 +102,24 @@ TEST_F(DriverLink, MeasureClockReturnsIntervalAndCycles) {
     ASSERT_TRUE(MeasureClock(50, elapsed, cycles));
     EXPECT_EQ(elapsed, 50u);
     EXPECT_EQ(cycles, 450u * 1000u * 50u); // the CXT-core K6-2 preset runs at 450 MHz
+}
+
+// Every failed request counts, the port output among them, from the last LoadDriver on; the
+// first is named as the simulator's log names a request.
+TEST_F(DriverLink, FailedRequestsAreCountedSinceLoadingAndTheFirstIsNamed) {
+    Sim({"fail", "2", "5"});
+    uint32_t cr0 = 0;
+    EXPECT_FALSE(WriteMsr(0xC0000085, 0, 0));
+    EXPECT_TRUE(ReadCr0(cr0));
+    EXPECT_FALSE(SetL1Cache(false));
+    EXPECT_EQ(FailedRequestCount(), 2);
+    EXPECT_EQ(FailedRequestSummary(), "2 driver requests failed; first: WriteMsr C0000085");
+
+    UnloadDriver();
+    ASSERT_TRUE(LoadDriver());
+    EXPECT_EQ(FailedRequestSummary(), "");
+    // A machine that cannot be read takes no port output.
+    WriteFile(std::getenv("QRX_SIM_STATE"), "format 1\nthis is not a machine\n");
+    EXPECT_FALSE(PortOutput(0xFFF8, 0x962C0));
+    EXPECT_EQ(FailedRequestSummary(), "1 driver request failed; first: Out FFF8");
 }

@@ -250,13 +250,15 @@ TEST_F(MainWindow, TabOrderFollowsTheBoxesAndSkipsTheRangeEnds) {
     EXPECT_EQ(chain, expected);
 }
 
-TEST_F(MainWindow, AboutPageHoldsTheProcessorListAndTheDisclaimer) {
+TEST_F(MainWindow, AboutPageNamesTheDrivenProcessorAndHoldsTheProcessorListAndTheDisclaimer) {
     auto form = Open("k6-3+");
     EXPECT_TRUE(form->Memo2->isReadOnly());
     const QStringList lines = form->Memo2->toPlainText().split('\n');
     ASSERT_GE(lines.size(), 15);
     for (int i = 0; i < 3; ++i)
         EXPECT_FALSE(lines[i].isEmpty()) << i;
+    // Which processor the window drives (the tests choose the simulated one).
+    EXPECT_EQ(lines[2], "Driver module: qrxvxd.vxd, simulated processor");
     EXPECT_EQ(lines[3], "");
     const QStringList processors = {"Supported AMD CPUs: (all: family 5)",
                                     "model 6 : AMD-K6(tm)",

@@ -63,6 +63,16 @@ TEST_F(Program, SilentPathAppliesAStoredProfile) {
     EXPECT_EQ(now.DataPrefetchEnabled, s.DataPrefetchEnabled);
 }
 
+// A driver request that fails leaves a setting unapplied: the silent path exits 1 and names it on
+// standard error, with no box (none of the system's messages is about it).
+TEST_F(Program, SilentApplyWithAFailedRequestExitsOneWithOneLineOnStandardError) {
+    Sim({"fail", "5"});
+    const ProcessResult r = RunProgram("qrx", {"/Q", "/L1", "0"}, BoxLog);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "qrx: 1 driver request failed; first: SetL1Cache 0\n");
+}
+
 // The real program with its real message boxes, each closed by a user's click on its button:
 // the plugin loaded into it presses the button and writes one line per box to standard output.
 ProcessResult RunWithRealBoxes(const std::string& program, const std::vector<std::string>& args) {

@@ -30,6 +30,28 @@ TEST(Qrxsim, RangeWrittenWithSetIsShownDecodedAndReadBack) {
     EXPECT_EQ(Sim({"get", "C0000085"}), "00000000000BFFFE\n");
 }
 
+// qrxsim never speaks for the real processor: its usage and show say so, and show says which
+// processor the programs drive now when it is not this one.
+TEST(Qrxsim, SaysItShowsTheSimulatedProcessorAndWhichOneTheProgramsDrive) {
+    Sim({"reset", "k6-3+"});
+    const std::string device = std::getenv("QRX_KERNEL_DEVICE");
+    const std::string simulated = "The simulated processor, not the real one.\nState file:  ";
+    const struct {
+        std::string driver, start;
+    } cases[] = {
+        {"QRX_DRIVER=simulated", simulated},
+        {"QRX_DRIVER", simulated}, // unset, and the test home holds no kernel driver's device
+        {"QRX_DRIVER=hardware",
+         "The simulated processor, not the real one.\nThe programs drive the real processor at " +
+             device + " now; with QRX_DRIVER=simulated they drive this one.\nState file:  "},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = RunProgram("qrxsim", {"show"}, {c.driver});
+        EXPECT_EQ(r.out.substr(0, c.start.size()), c.start) << c.driver;
+    }
+    EXPECT_TRUE(Contains(RunProgram("qrxsim", {}).err, "never the real one"));
+}
+
 TEST(Qrxsim, GetPrintsFixedWidthUpperCaseHex) {
     Sim({"reset", "k6-2+"});
     struct Case {
