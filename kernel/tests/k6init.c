@@ -22,6 +22,10 @@
  *                                 @@@ stdout LABEL ... @@@ stderr LABEL ...
  *                                 @@@ end LABEL status N  (or signal N)
  *
+ * Each run step also writes "k6init: begin LABEL" and "k6init: end LABEL" into
+ * the kernel log, so the driver's lines can be told apart by the step that
+ * caused them.
+ *
  * A module load prints "@@@ load PATH: ok" or the errno's name (ENODEV);
  * cpu-modules first prints "@@@ modalias ..." and, per matching alias,
  * "@@@ alias PATTERN matches: module NAME". After the plan the kernel log
@@ -204,6 +208,22 @@ static void print_file(const char *path)
 	close(fd);
 }
 
+/* One line into the kernel log, between the lines the steps cause there. */
+static void mark_kernel_log(const char *what, const char *label)
+{
+	char line[160];
+	int n = snprintf(line, sizeof(line), "<6>k6init: %s %s\n", what, label);
+	int fd = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
+
+	if (n >= (int)sizeof(line))
+		n = sizeof(line) - 1;
+	/* The kernel takes one record per write. */
+	if (fd < 0 || write(fd, line, n) != n)
+		say("kernel log mark: %s", errno_name(errno));
+	if (fd >= 0)
+		close(fd);
+}
+
 static pid_t running;
 
 static void on_alarm(int sig)
@@ -227,6 +247,7 @@ static void run(char **words, int n)
 	snprintf(err, sizeof(err), "/tmp/%s.err", label);
 	say("begin %s", label);
 	fflush(stdout);
+	mark_kernel_log("begin", label);
 	running = fork();
 	if (running == 0) {
 		int in = open("/dev/null", O_RDONLY);
@@ -251,6 +272,7 @@ static void run(char **words, int n)
 		;
 	alarm(0);
 	running = 0;
+	mark_kernel_log("end", label);
 	say("stdout %s", label);
 	print_file(out);
 	say("stderr %s", label);
