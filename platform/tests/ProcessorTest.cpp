@@ -54,7 +54,7 @@ TEST(OutPort, TheSimulatorTakesTheOutputAndChangesTheMultiplier) {
     Sim({"set", "EPMR", "FFF1"});
     const DeviceHandle sim = OpenModule("qrxvxd.vxd");
     ASSERT_NE(sim, InvalidDeviceHandle);
-    OutPort32(0xFFF8, 0x962C0);
+    EXPECT_TRUE(OutPort32(0xFFF8, 0x962C0));
     EXPECT_EQ(Sim({"get", "PSOR"}), "0000000000000006\n");
     EXPECT_EQ(Sim({"get", "PORT"}), "000962C0\n");
     EXPECT_EQ(Sim({"log"}), "Out FFF8 000962C0\n");
