@@ -36,11 +36,10 @@ struct Failures {
 };
 Failures failures;
 
-// Keeps the result: every request and the port output pass here, so nothing is counted twice.
-bool Noted(bool ok, const std::string& request) {
-    if (!ok && failures.count++ == 0)
+// Every failed request and port output passes here once.
+void NoteFailure(const std::string& request) {
+    if (failures.count++ == 0)
         failures.first = request;
-    return ok;
 }
 
 // A request's name and what it was about: the register, interval or switch of its input.
@@ -63,8 +62,10 @@ bool Request(uint32_t code, const unsigned char* in, uint32_t inSize, unsigned c
     if (out)
         std::memset(out, 0, outSize);
     uint32_t returned = 0; // not examined: the buffers have fixed sizes
-    return Noted(DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned),
-                 RequestText(code, in, inSize));
+    const bool ok = DeviceControl(DriverHandle, code, in, inSize, out, outSize, &returned);
+    if (!ok)
+        NoteFailure(RequestText(code, in, inSize));
+    return ok;
 }
 
 // A request that sends one 32-bit word and answers two.
@@ -144,7 +145,10 @@ bool SetL2Cache(bool enable) {
 }
 
 bool PortOutput(uint16_t port, uint32_t value) {
-    return Noted(OutPort32(port, value), "Out " + WordToHex(port));
+    const bool ok = OutPort32(port, value);
+    if (!ok)
+        NoteFailure("Out " + WordToHex(port));
+    return ok;
 }
 
 std::string DrivenProcessor() {
