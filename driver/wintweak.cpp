@@ -155,10 +155,6 @@ std::string DrivenProcessor() {
     return qrxposix::DescribeDriverChoice(qrxposix::ChooseDriver());
 }
 
-int FailedRequestCount() {
-    return failures.count;
-}
-
 std::string FailedRequestSummary() {
     if (failures.count == 0)
         return "";

@@ -43,9 +43,8 @@ bool PortOutput(uint16_t port, uint32_t value);
 // "simulated processor", "real processor at /dev/qrxvxd" or "no processor: QRX_DRIVER=...".
 std::string DrivenProcessor();
 
-// The requests (the port output among them) that failed since LoadDriver. A real processor can
-// refuse what the simulated one allows, and no caller stops for a failed request, so the programs
-// that report to scripts (qrxclwin, qrx /Q) tell from these whether everything was applied.
-int FailedRequestCount();
-// "3 driver requests failed; first: WriteMsr C0000085"; empty when none failed.
+// The requests (the port output among them) that failed since LoadDriver: "3 driver requests
+// failed; first: WriteMsr C0000085", or empty when none failed. A real processor can refuse what
+// the simulated one allows, and no caller stops for a failed request, so the programs that report
+// to scripts (qrxclwin, qrx /Q) tell from this whether everything was applied.
 std::string FailedRequestSummary();
