@@ -252,6 +252,9 @@ TEST_F(Qrxclwin, TheDriverChoiceIsNamedInTheBannerAndARealProcessorThatCannotBeU
     const std::string loadIt = "load the kernel driver (modprobe qrxvxd, or insmod qrxvxd.ko) "
                                "and leave QRX_KERNEL_DEVICE unset, or set QRX_DRIVER=simulated "
                                "for the simulated processor\n";
+    const std::string notADevice =
+        "qrxvxd.vxd: " + regular +
+        " is not a character device, so not the kernel driver's: " + loadIt;
     const struct {
         std::string driver; // "-" for unset
         std::string device;
@@ -261,14 +264,11 @@ TEST_F(Qrxclwin, TheDriverChoiceIsNamedInTheBannerAndARealProcessorThatCannotBeU
         {"simulated", regular, "simulated processor", ""},
         {"-", missing, "simulated processor", ""},
         {"", missing, "simulated processor", ""},
-        {"", regular, "real processor at " + regular,
-         "qrxvxd.vxd: " + regular +
-             " is not a character device, so not the kernel driver's: " + loadIt},
+        {"-", regular, "real processor at " + regular, notADevice},
+        {"", regular, "real processor at " + regular, notADevice},
         {"hardware", missing, "real processor at " + missing,
          "qrxvxd.vxd: " + missing + " does not exist: " + loadIt},
-        {"hardware", regular, "real processor at " + regular,
-         "qrxvxd.vxd: " + regular +
-             " is not a character device, so not the kernel driver's: " + loadIt},
+        {"hardware", regular, "real processor at " + regular, notADevice},
         {"hardware", "/dev/null", "real processor at /dev/null",
          // The reason is the system's (an emulator running a 32-bit build gives its own).
          "qrxvxd.vxd: /dev/null is not the kernel driver's device (it refused a request: *): " +
