@@ -66,11 +66,25 @@ bool operator==(const RegistryValue& a, const RegistryValue& b) {
     return a.Type == b.Type && a.Data == b.Data;
 }
 
+RegistryKeyNode::~RegistryKeyNode() {
+    // Each key taken off the list hands its subkeys to the list before it goes, so its own
+    // destruction finds nothing below it.
+    std::vector<std::unique_ptr<RegistryKeyNode>> pending;
+    for (auto& sub : subkeys)
+        if (sub.second)
+            pending.push_back(std::move(sub.second));
+    while (!pending.empty()) {
+        const std::unique_ptr<RegistryKeyNode> key = std::move(pending.back());
+        pending.pop_back();
+        for (auto& sub : key->subkeys)
+            if (sub.second)
+                pending.push_back(std::move(sub.second));
+    }
+}
+
 RegistryValue* RegistryKeyNode::FindValue(const std::string& name) {
-    for (auto& v : values)
-        if (SameRegistryName(v.first, name))
-            return &v.second;
-    return nullptr;
+    const auto place = valuePlaces_.find(name);
+    return place == valuePlaces_.end() ? nullptr : &values[place->second].second;
 }
 
 bool RegistryKeyNode::SetValue(const std::string& name, const RegistryValue& value) {
@@ -80,17 +94,22 @@ bool RegistryKeyNode::SetValue(const std::string& name, const RegistryValue& val
         *existing = value;
         return true;
     }
+    valuePlaces_.emplace(name, values.size());
     values.emplace_back(name, value);
     return true;
 }
 
 bool RegistryKeyNode::DeleteValue(const std::string& name) {
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (SameRegistryName(it->first, name)) {
-            values.erase(it);
-            return true;
-        }
-    return false;
+    const auto place = valuePlaces_.find(name);
+    if (place == valuePlaces_.end())
+        return false;
+    const size_t gone = place->second;
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(gone));
+    valuePlaces_.erase(place);
+    for (auto& other : valuePlaces_)
+        if (other.second > gone)
+            --other.second;
+    return true;
 }
 
 RegistryKeyNode& RegistryKeyNode::Child(const std::string& name, std::string& stored,
@@ -120,14 +139,16 @@ RegistryKeyNode* FindRegistryKey(RegistryKeyNode& root, const std::vector<std::s
     return key;
 }
 
-bool CreateRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
-                       std::vector<std::string>& stored) {
-    bool created = false;
+size_t CreateRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
+                         std::vector<std::string>& stored) {
+    size_t created = 0;
     RegistryKeyNode* key = &root;
     stored.clear();
     for (const std::string& name : path) {
         std::string s;
-        key = &key->Child(name, s, created);
+        bool made = false;
+        key = &key->Child(name, s, made);
+        created += made ? 1 : 0;
         stored.push_back(s);
     }
     return created;

@@ -12,6 +12,10 @@
 
 #include "platform/Registry.h"
 
+// The deepest a key may lie below the root, as in the Windows registry: a file with a deeper key
+// is refused, and no deeper key is created.
+constexpr size_t MaxRegistryKeyDepth = 512;
+
 // Whether two key or value names are the same name.
 bool SameRegistryName(const std::string& a, const std::string& b);
 
@@ -36,7 +40,15 @@ uint32_t DWordFromData(const std::string& data);
 
 // One key: its values and its subkeys.
 struct RegistryKeyNode {
-    std::vector<std::pair<std::string, RegistryValue>> values; // in creation order
+    RegistryKeyNode() = default;
+    RegistryKeyNode(const RegistryKeyNode&) = delete;
+    RegistryKeyNode& operator=(const RegistryKeyNode&) = delete;
+    // Frees the keys below without recursion, however deep they nest.
+    ~RegistryKeyNode();
+
+    // In creation order. Read them here; change them only through SetValue and DeleteValue,
+    // which keep their index.
+    std::vector<std::pair<std::string, RegistryValue>> values;
     std::map<std::string, std::unique_ptr<RegistryKeyNode>, RegistryNameLess> subkeys;
 
     // The value of that name, or null.
@@ -48,13 +60,19 @@ struct RegistryKeyNode {
     // The subkey of that name, created when absent (created is then set); stored receives its
     // name as kept.
     RegistryKeyNode& Child(const std::string& name, std::string& stored, bool& created);
+
+private:
+    // Each value's place in values by its name: a key may hold hundreds of thousands of values,
+    // and looking through all of them for each one read would make reading a file take time in
+    // the square of its length.
+    std::map<std::string, size_t, RegistryNameLess> valuePlaces_;
 };
 
 // The key at path (names from the root), or null; stored receives the names as the keys keep
 // them.
 RegistryKeyNode* FindRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
                                  std::vector<std::string>* stored = nullptr);
-// Creates what is missing of path; true when anything was created. stored receives the names as
-// the keys keep them.
-bool CreateRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
-                       std::vector<std::string>& stored);
+// Creates what is missing of path; the number of keys created (0: nothing changed). stored
+// receives the names as the keys keep them.
+size_t CreateRegistryKey(RegistryKeyNode& root, const std::vector<std::string>& path,
+                         std::vector<std::string>& stored);
