@@ -15,6 +15,15 @@
 // that cannot be parsed is never overwritten: every operation fails with a RegistryError that
 // names the file and the line.
 //
+// Whatever stands in the file's place is met without hanging: the file is read only when it is
+// a regular file of at most 4 MiB (a folder, named pipe, device, dangling link or larger file is
+// a FileUnusable error that says so); a file may hold at most 100,000 keys, nested at most 512
+// levels deep as in Windows (more is a FileUnusable error naming the line); and a writer waits at
+// most 5 seconds for the lock: a lock held longer belongs to a program that hangs or was
+// stopped, and the write fails with a FileUnusable error that names the file and says another
+// program holds it. A symbolic link in the file's place is followed: its target is replaced, in
+// the target's own folder, and the link stays.
+//
 // How the file is written: LF line ends; "REGEDIT4", a blank line, then every key as a section
 // "[HKEY_CURRENT_USER\path]" followed by its values and one blank line; keys depth first, parents
 // before children, siblings in enumeration order; every key gets a section, also an empty one,
@@ -102,8 +111,8 @@ public:
     // Opens a key and makes it the open key. A path that begins with a backslash is taken from
     // the root, any other from the open key (from the root when none is open); "\" is the root.
     // With canCreate the key and every key above it are created when absent. False when the key
-    // is absent (and not created) or the path is not a key path (an empty name, or a name holding
-    // a line break or a NUL); the open key is then unchanged.
+    // is absent (and not created) or the path is not a key path (an empty name, a name holding
+    // a line break or a NUL, or more than 512 names); the open key is then unchanged.
     bool OpenKey(const std::string& path, bool canCreate);
     void CloseKey();
     bool HasOpenKey() const { return open_; }
@@ -147,10 +156,12 @@ public:
     // group of values is stored whole or not at all, and others never see half of it. A handle
     // destroyed with its update still open (an error passing through) drops the changes.
     // BeginUpdate throws FileUnusable for a file that cannot be parsed; when the lock cannot be
-    // had, the writes of the update fail as writes do. EndUpdate throws "Failed to set data for"
-    // the update's first value when the file cannot be written. While an update is open, no other
-    // handle of the same program may change the registry (it would wait for the lock forever; it
-    // gets a std::logic_error instead).
+    // had, the writes of the update fail as writes do, except that when another program held it
+    // for the whole wait the update still reads the file once and each change throws
+    // FileUnusable saying so (a load goes on; a save fails). EndUpdate throws "Failed to set data
+    // for" the update's first value when the file cannot be written. While an update is open, no
+    // other handle of the same program may change the registry (it would wait in vain for the lock;
+    // it gets a std::logic_error instead).
     void BeginUpdate();
     void EndUpdate();
 

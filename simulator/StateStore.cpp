@@ -17,6 +17,7 @@
 
 namespace {
 
+// A state file takes under a kilobyte; whatever stands in its place is read no further than this.
 constexpr uint64_t MaxStateBytes = 64 * 1024;
 
 // Every log line is far shorter than this, so a log of more than TrimAtBytes holds more than
@@ -43,18 +44,46 @@ void MakeFolders(const std::string& folder) {
                             "; choose another file with --state or QRX_SIM_STATE");
 }
 
+// The request log is read from its end, and at most this much of it: a log trimmed to its
+// promised lines holds well under this, and a damaged one may hold anything.
+constexpr uint64_t MaxLogReadBytes = 4 * 1024 * 1024;
+static_assert(MaxLogReadBytes > TrimAtBytes, "a trimmed log must be read whole");
+
 // Written beside and renamed over, so a reader (or a crash) only ever finds the old or the new
 // content. Not flushed: the machine's state need not outlive the computer, any more than real
-// registers do.
+// registers do. The store's lock keeps every other writer out.
 bool ReplaceFile(const std::string& path, const std::string& data) {
     std::string cause;
-    return qrxposix::ReplaceFile(path, data, 0644, qrxposix::Durability::Unflushed, cause);
+    return qrxposix::ReplaceFile(path, data, 0644, qrxposix::Durability::Unflushed,
+                                 qrxposix::Writers::Locked, cause);
 }
 
-SimStateError NotARegularFile(const std::string& path) {
-    return SimStateError("the simulated processor's state file " + Quote(path) +
-                         " is not a regular file; remove it, or choose another file with --state "
-                         "or QRX_SIM_STATE");
+// The state file (or the request log) is there but is no file we can use: a folder, a named
+// pipe or a device in its place, or a link to nothing.
+SimStateError Unusable(const std::string& what, const std::string& path, const std::string& cause) {
+    return SimStateError(what + " " + Quote(path) + " cannot be used: " + cause +
+                         "; remove it, or choose another state file with --state or "
+                         "QRX_SIM_STATE");
+}
+
+const char* const StateFileName = "the simulated processor's state file";
+const char* const LogName = "the request log";
+
+// Empties the request log: a new or reset machine starts with an empty one.
+void EmptyLog(const std::string& logPath) {
+    int fd = -1;
+    std::string cause;
+    switch (qrxposix::OpenRegularFile(logPath, O_WRONLY | O_TRUNC, 0, fd, cause)) {
+    case qrxposix::FileOutcome::Regular:
+        close(fd);
+        return;
+    case qrxposix::FileOutcome::Missing:
+        return;
+    case qrxposix::FileOutcome::Failed:
+        throw SimStateError("cannot empty the request log " + Quote(logPath) + ": " + cause);
+    default:
+        throw Unusable(LogName, logPath, cause);
+    }
 }
 
 } // namespace
@@ -79,11 +108,19 @@ std::string SimLockPath(const std::string& statePath) {
 class SimStore::Lock {
 public:
     explicit Lock(SimStore& store) : fd_(store.lockFd_) {
-        while (flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR)
-                throw SimStateError("cannot lock " + Quote(SimLockPath(store.path_)) + ": " +
-                                    ErrnoText());
+        const std::string lockPath = Quote(SimLockPath(store.path_));
+        switch (qrxposix::LockExclusive(fd_)) {
+        case qrxposix::LockOutcome::Locked:
+            break;
+        case qrxposix::LockOutcome::Held:
+            throw SimStateError(qrxposix::HeldByAnotherProgram(
+                std::string(StateFileName) + " " + Quote(store.path_), lockPath));
+        case qrxposix::LockOutcome::Failed:
+            throw SimStateError("cannot lock " + lockPath + ": " + ErrnoText());
         }
+        // A writer killed between writing its temporary file and renaming it left it behind;
+        // under the lock it is known to be stale.
+        qrxposix::RemoveLeftoverTemporary(store.path_);
     }
     ~Lock() { flock(fd_, LOCK_UN); }
     Lock(const Lock&) = delete;
@@ -96,7 +133,7 @@ private:
 SimStore::SimStore(std::string statePath) : path_(std::move(statePath)) {
     MakeFolders(qrxposix::DirectoryOf(path_));
     const std::string lockPath = SimLockPath(path_);
-    lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (lockFd_ < 0)
         throw SimStateError("cannot open the lock file " + Quote(lockPath) + ": " + ErrnoText() +
                             "; choose another state file with --state or QRX_SIM_STATE");
@@ -109,11 +146,12 @@ SimStore::~SimStore() {
 
 void SimStore::Write(const SimMachine& m) {
     MakeFolders(qrxposix::DirectoryOf(path_));
-    // A reset cannot mend a folder (or any other non-file) in the state file's place: the
-    // rename would fail with a reason about the folder that holds it.
-    struct stat st;
-    if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw NotARegularFile(path_);
+    // A reset cannot mend a folder (or any other non-file) in the state file's place, nor a link
+    // to nothing: they are the user's to remove.
+    std::string cause;
+    const qrxposix::FileOutcome there = qrxposix::LookAt(path_, cause);
+    if (there == qrxposix::FileOutcome::DanglingLink || there == qrxposix::FileOutcome::NotRegular)
+        throw Unusable(StateFileName, path_, cause);
     std::string text = FormatState(m);
     if (!ReplaceFile(path_, text))
         throw SimStateError("cannot write the simulated processor's state file " + Quote(path_) +
@@ -124,37 +162,36 @@ void SimStore::Write(const SimMachine& m) {
 }
 
 void SimStore::LoadIfChanged() {
-    struct stat st;
-    if (stat(path_.c_str(), &st) != 0) {
-        if (errno != ENOENT)
-            throw SimStateError("cannot read the simulated processor's state file " + Quote(path_) +
-                                ": " + ErrnoText());
-        // A machine is born with an empty log, like any freshly reset one.
-        Write(ResetMachine(*FindPreset(DefaultPreset)));
-        if (truncate(SimLogPath(path_).c_str(), 0) != 0 && errno != ENOENT)
-            throw SimStateError("cannot empty the request log " + Quote(SimLogPath(path_)) + ": " +
-                                ErrnoText());
-        return;
-    }
+    std::string text, cause;
+    const qrxposix::FileOutcome read = qrxposix::ReadRegularFile(path_, MaxStateBytes, text, cause);
     const std::string advice = "; run \"qrxsim reset\" to start again with a fresh " +
                                std::string(DefaultPreset) + " (or delete the file)";
-    if (!S_ISREG(st.st_mode))
-        throw NotARegularFile(path_);
-    std::string text;
-    if (!qrxposix::ReadWholeFile(path_, text, MaxStateBytes))
+    switch (read) {
+    case qrxposix::FileOutcome::Regular:
+        break;
+    case qrxposix::FileOutcome::Missing:
+        // A machine is born with an empty log, like any freshly reset one.
+        Write(ResetMachine(*FindPreset(DefaultPreset)));
+        EmptyLog(SimLogPath(path_));
+        return;
+    case qrxposix::FileOutcome::TooLarge:
+        throw SimStateError(std::string(StateFileName) + " " + Quote(path_) + " is damaged (" +
+                            cause + ", far more than a state file takes)" + advice);
+    case qrxposix::FileOutcome::Failed:
         throw SimStateError("cannot read the simulated processor's state file " + Quote(path_) +
-                            ": " + ErrnoText());
+                            ": " + cause);
+    default:
+        throw Unusable(StateFileName, path_, cause);
+    }
     if (loaded_ && text == text_)
         return;
     std::string error;
     SimMachine m;
-    if (text.size() > MaxStateBytes)
-        error = "far too large for a state file";
-    else if (!ParseState(text, m, error) && error.empty())
+    if (!ParseState(text, m, error) && error.empty())
         error = "unreadable";
     if (!error.empty())
-        throw SimStateError("the simulated processor's state file " + Quote(path_) +
-                            " is damaged (" + error + ")" + advice);
+        throw SimStateError(std::string(StateFileName) + " " + Quote(path_) + " is damaged (" +
+                            error + ")" + advice);
     machine_ = m;
     text_ = std::move(text);
     loaded_ = true;
@@ -165,8 +202,17 @@ void SimStore::AppendLog(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
     const std::string logPath = SimLogPath(path_);
-    const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 || !qrxposix::WriteAll(fd, data)) {
+    int fd = -1;
+    std::string cause;
+    switch (qrxposix::OpenRegularFile(logPath, O_WRONLY | O_APPEND | O_CREAT, 0644, fd, cause)) {
+    case qrxposix::FileOutcome::Regular:
+        break;
+    case qrxposix::FileOutcome::Failed:
+        throw SimStateError("cannot write the request log " + Quote(logPath) + ": " + cause);
+    default:
+        throw Unusable(LogName, logPath, cause);
+    }
+    if (!qrxposix::WriteAll(fd, data)) {
         const std::string why = ErrnoText();
         if (fd >= 0)
             close(fd);
@@ -212,28 +258,32 @@ void SimStore::Transact(const Change& change) {
 void SimStore::Replace(const SimMachine& m) {
     Lock lock(*this);
     Write(m);
-    if (truncate(SimLogPath(path_).c_str(), 0) != 0 && errno != ENOENT)
-        throw SimStateError("cannot empty the request log " + Quote(SimLogPath(path_)) + ": " +
-                            ErrnoText());
+    EmptyLog(SimLogPath(path_));
 }
 
 std::vector<std::string> SimStore::ReadLog() {
     Lock lock(*this);
     LoadIfChanged();
-    std::string text;
-    if (!qrxposix::ReadWholeFile(SimLogPath(path_), text, UINT64_MAX)) {
-        if (errno == ENOENT)
-            return {};
-        throw SimStateError("cannot read the request log " + Quote(SimLogPath(path_)) + ": " +
-                            ErrnoText());
+    const std::string logPath = SimLogPath(path_);
+    std::string text, cause;
+    // One byte more than is kept tells whether the read began inside a line.
+    switch (qrxposix::ReadRegularFileTail(logPath, MaxLogReadBytes + 1, text, cause)) {
+    case qrxposix::FileOutcome::Regular:
+        break;
+    case qrxposix::FileOutcome::Missing:
+        return {};
+    case qrxposix::FileOutcome::Failed:
+        throw SimStateError("cannot read the request log " + Quote(logPath) + ": " + cause);
+    default:
+        throw Unusable(LogName, logPath, cause);
     }
+    if (text.size() > MaxLogReadBytes)
+        text.erase(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1);
     return SplitSimLines(text);
 }
 
 void SimStore::ClearLog() {
     Lock lock(*this);
     LoadIfChanged();
-    if (truncate(SimLogPath(path_).c_str(), 0) != 0 && errno != ENOENT)
-        throw SimStateError("cannot empty the request log " + Quote(SimLogPath(path_)) + ": " +
-                            ErrnoText());
+    EmptyLog(SimLogPath(path_));
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fnmatch.h>
 #include <string>
 #include <sys/stat.h>
@@ -118,6 +120,28 @@ TEST_F(Qrxclwin, RunsFromAFolderWhosePathHoldsBlanks) {
 
 // The console program's copy of the command line has no profile options: "/L" and "/Q" are
 // unknown commands there, and a refused command line reaches no driver request at all.
+// Opening a named pipe in the request log's place would wait for a reader for ever.
+TEST_F(Qrxclwin, WhatIsNoFileInTheRequestLogsPlaceIsNamedAndTheRunEnds) {
+    const std::string log = std::string(std::getenv("QRX_SIM_STATE")) + ".log";
+    struct Case {
+        const char* what;
+        int (*put)(const char*);
+    } cases[] = {
+        {"a named pipe (FIFO)", [](const char* path) { return mkfifo(path, 0600); }},
+        {"a folder", [](const char* path) { return mkdir(path, 0700); }},
+    };
+    for (const Case& c : cases) {
+        std::remove(log.c_str());
+        ASSERT_EQ(c.put(log.c_str()), 0);
+        const ProcessResult r = RunProgram("qrxclwin", {"/L1", "1"});
+        EXPECT_NE(r.err.find("qrxvxd.vxd: the request log \"" + log + "\" cannot be used: it is " +
+                             c.what + ", not a regular file"),
+                  std::string::npos)
+            << r.err;
+        ASSERT_EQ(std::remove(log.c_str()), 0);
+    }
+}
+
 TEST_F(Qrxclwin, ARefusedCommandLineShowsOneErrorLineMakesNoRequestAndFails) {
     const struct {
         std::vector<std::string> parameters;

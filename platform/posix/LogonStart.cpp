@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 #include <sys/stat.h>
@@ -289,11 +288,13 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
                                 "NoDisplay=true\n";
 
     // Replaced as a whole, so the desktop sees either the old or the new entry, and a failed
-    // write keeps the old one.
+    // write keeps the old one. No lock keeps two programs from writing the entry at once (the
+    // last one wins), so each writes a temporary file of its own.
     std::string cause, failed;
     if (!qrxposix::MakeFolders(AutostartFolder(), 0700, failed)) {
         cause = qrxposix::MakeFoldersCause(failed, errno);
-    } else if (qrxposix::ReplaceFile(file, content, 0644, qrxposix::Durability::Flushed, cause)) {
+    } else if (qrxposix::ReplaceFile(file, content, 0644, qrxposix::Durability::Flushed,
+                                     qrxposix::Writers::Concurrent, cause)) {
         return true;
     }
     error = "The log-on entry cannot be stored: " + cause + ".";
@@ -315,9 +316,13 @@ bool ReadLogonStart(const std::string& name, LogonCommand& command) {
     const std::string file = LogonStartFile(name);
     if (file.empty())
         return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    // An entry of ours takes a few hundred bytes; whatever else stands in its place is not read.
+    constexpr uint64_t MaxEntryBytes = 64 * 1024;
+    std::string text, cause;
+    if (qrxposix::ReadRegularFile(file, MaxEntryBytes, text, cause) !=
+        qrxposix::FileOutcome::Regular)
         return false;
+    std::istringstream in(text);
     std::string line;
     bool inEntryGroup = false;
     while (std::getline(in, line)) {

@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -56,48 +55,85 @@ std::string ErrorText(int error) {
 constexpr mode_t NewRegistryFileMode = 0600;
 
 std::unique_ptr<Key> LoadFile(const std::string& file) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return std::make_unique<Key>(); // no file yet: an empty registry
+    std::string text, cause;
+    const std::string unread = "The registry file " + file + " cannot be read: ";
+    const std::string moveAway =
+        ". The file is left unchanged; move it away, and a new registry file takes its place.";
+    switch (qrxposix::ReadRegularFile(file, MaxRegistryFileBytes, text, cause)) {
+    case qrxposix::FileOutcome::Regular:
+        return ParseRegistryText(text, file);
+    case qrxposix::FileOutcome::Missing:
+        return std::make_unique<Key>(); // no file yet: an empty registry
+    case qrxposix::FileOutcome::DanglingLink:
         throw RegistryError(RegistryErrorKind::FileUnusable,
-                            "The registry file " + file + " cannot be opened: " + ErrorText(errno) +
-                                ". Check its permissions.");
+                            unread + cause +
+                                ". Restore the link's target, or remove the link to start a new "
+                                "registry file.");
+    case qrxposix::FileOutcome::NotRegular:
+        throw RegistryError(RegistryErrorKind::FileUnusable, unread + cause + moveAway);
+    case qrxposix::FileOutcome::TooLarge:
+        throw RegistryError(RegistryErrorKind::FileUnusable,
+                            unread + cause + ", far more than a registry of profiles takes" +
+                                moveAway);
+    case qrxposix::FileOutcome::Failed:
+        break;
     }
-    std::string text;
-    if (!qrxposix::ReadAll(fd.get(), text))
-        throw RegistryError(RegistryErrorKind::FileUnusable,
-                            "The registry file " + file + " cannot be read: " + ErrorText(errno) +
-                                ". Check that it is a readable file.");
-    return ParseRegistryText(text, file);
+    throw RegistryError(RegistryErrorKind::FileUnusable,
+                        unread + cause + ". Check its permissions.");
 }
 
 // Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
 // file of its own: the registry file is replaced on every change, and a lock on a replaced file
 // would guard nothing. Its holder knows that no other writer is at work, which is what lets the
-// replacement remove the temporary files of a writer that was killed.
-bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause) {
+// replacement reuse one temporary file name. False with cause when the lock cannot be had; held
+// says whether that is because another program kept it for the whole wait.
+bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause, bool& held) {
+    held = false;
     std::string failed;
     if (!qrxposix::MakeFolders(qrxposix::DirectoryOf(file), 0700, failed)) {
         cause = qrxposix::MakeFoldersCause(failed, errno);
         return false;
     }
     const std::string lockName = file + ".lock";
-    lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
     if (lock.get() < 0) {
         cause = "cannot open the lock file " + lockName + ": " + ErrorText(errno);
         return false;
     }
-    while (::flock(lock.get(), LOCK_EX) != 0)
-        if (errno != EINTR) {
-            cause = "cannot lock " + lockName + ": " + ErrorText(errno);
-            return false;
-        }
-    return true;
+    switch (qrxposix::LockExclusive(lock.get())) {
+    case qrxposix::LockOutcome::Locked:
+        return true;
+    case qrxposix::LockOutcome::Held:
+        held = true;
+        cause = qrxposix::HeldByAnotherProgram("The registry file " + file, lockName) + ".";
+        return false;
+    case qrxposix::LockOutcome::Failed:
+        break;
+    }
+    cause = "cannot lock " + lockName + ": " + ErrorText(errno);
+    return false;
+}
+
+// Another program holding the lock is no fault of this write, and the user must learn which
+// file and why, not only which value: the file error, not the value's.
+[[noreturn]] void ThrowHeld(const std::string& message) {
+    throw RegistryError(RegistryErrorKind::FileUnusable, message);
+}
+
+// Writes the tree as the file's new text. False with cause when it cannot be written, or when
+// the text would grow past what a registry file may hold (it could never be read again).
+bool WriteRegistryFile(const std::string& file, const Key& root, std::string& cause) {
+    std::string text;
+    if (!FormatRegistryText(root, MaxRegistryFileBytes, text)) {
+        cause = "cannot write " + file + ": " + RegistryTooLargeToWrite();
+        return false;
+    }
+    return qrxposix::ReplaceFile(file, text, NewRegistryFileMode, qrxposix::Durability::Flushed,
+                                 qrxposix::Writers::Locked, cause);
 }
 
 // The handle whose update holds this program's lock. flock locks conflict even within one
-// program, so another handle that wrote now would wait forever.
+// program, so another handle that wrote now would wait for it in vain.
 const Registry* g_updating = nullptr;
 
 void CheckNoUpdateElsewhere(const Registry* self) {
@@ -112,13 +148,16 @@ void CheckNoUpdateElsewhere(const Registry* self) {
 bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
               std::string& cause) {
     FileDescriptor lock;
-    if (!Lock(file, lock, cause))
+    bool held = false;
+    if (!Lock(file, lock, cause, held)) {
+        if (held)
+            ThrowHeld(cause);
         return false;
+    }
     std::unique_ptr<Key> root = LoadFile(file);
     if (!change(*root))
         return true;
-    return qrxposix::ReplaceFile(file, FormatRegistryText(*root), NewRegistryFileMode,
-                                 qrxposix::Durability::Flushed, cause);
+    return WriteRegistryFile(file, *root, cause);
 }
 
 std::string ValueErrorText(RegistryErrorKind kind, const std::string& name) {
@@ -149,8 +188,11 @@ std::string JoinPath(const std::vector<std::string>& names) {
 // An open update: the lock, the copy it works on, and what the write at its end must report.
 struct RegistryUpdate {
     FileDescriptor lock;
-    std::unique_ptr<Key> root; // null when the lock could not be had
+    std::unique_ptr<Key> root; // null when the lock could not be had (unless held)
     std::string failure;       // why not
+    // Another program held the lock for the whole wait: the file was read all the same, so the
+    // update still reads one state of it, but a change throws failure.
+    bool held = false;
     bool changed = false;
     std::string firstValue; // the first value written, named when the final write fails
     bool anyValue = false;
@@ -187,6 +229,8 @@ bool Registry::Change(const std::function<bool(Key&)>& change, std::string& caus
         CheckNoUpdateElsewhere(this);
         return Transact(file_, change, cause);
     }
+    if (update_->held)
+        ThrowHeld(update_->failure);
     if (!update_->root) {
         cause = update_->failure;
         return false;
@@ -201,7 +245,7 @@ void Registry::BeginUpdate() {
     if (update_)
         throw std::logic_error("a registry update is already open on this handle");
     auto update = std::make_unique<RegistryUpdate>();
-    if (Lock(file_, update->lock, update->failure))
+    if (Lock(file_, update->lock, update->failure, update->held) || update->held)
         update->root = LoadFile(file_);
     update_ = std::move(update);
     g_updating = this;
@@ -213,9 +257,7 @@ void Registry::EndUpdate() {
     const std::unique_ptr<RegistryUpdate> update = std::move(update_); // unlocks on the way out
     g_updating = nullptr;
     std::string cause;
-    if (!update->root || !update->changed ||
-        qrxposix::ReplaceFile(file_, FormatRegistryText(*update->root), NewRegistryFileMode,
-                              qrxposix::Durability::Flushed, cause))
+    if (!update->root || !update->changed || WriteRegistryFile(file_, *update->root, cause))
         return;
     if (update->anyValue)
         throw ValueError(RegistryErrorKind::SetDataFailed, update->firstValue, cause);
@@ -241,7 +283,7 @@ bool ResolvePath(const std::string& path, const std::vector<std::string>& base,
             return false;
         names.push_back(std::move(name));
     }
-    return true;
+    return names.size() <= MaxRegistryKeyDepth;
 }
 } // namespace
 
@@ -260,7 +302,7 @@ bool Registry::OpenKey(const std::string& path, bool canCreate) {
     if (!canCreate)
         return false;
     std::string cause;
-    if (!Change([&](Key& root) { return CreateRegistryKey(root, names, stored); }, cause))
+    if (!Change([&](Key& root) { return CreateRegistryKey(root, names, stored) > 0; }, cause))
         throw RegistryError(RegistryErrorKind::FileUnusable, "The registry key " + JoinPath(names) +
                                                                  " cannot be created: " + cause +
                                                                  ".");

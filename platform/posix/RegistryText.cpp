@@ -2,10 +2,12 @@
 // one, exactly as platform/Registry.h describes the format.
 #include "platform/posix/RegistryText.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
 #include "platform/posixlib/Ascii.h"
+#include "platform/posixlib/Files.h"
 
 namespace {
 
@@ -118,6 +120,10 @@ private:
         const std::string path = line.substr(1, line.size() - 2);
         if (!path.empty() && path[0] == '-')
             Fail(lineNo_, "a key deletion \"[-...]\" has no place in a stored registry");
+        // Counted before the path is split: a hostile line may hold a million names.
+        if (static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) > MaxRegistryKeyDepth)
+            Fail(lineNo_, "the key is nested deeper than " + std::to_string(MaxRegistryKeyDepth) +
+                              " levels, the most a registry holds");
         std::vector<std::string> names = SplitRegistryPath(path);
         if (!SameRegistryName(names.front(), RootName))
             Fail(lineNo_, "the key is not under HKEY_CURRENT_USER, the only root kept here");
@@ -126,7 +132,10 @@ private:
             if (!ValidRegistryKeyName(name))
                 Fail(lineNo_, "a key name is empty or holds a control character");
         std::vector<std::string> stored;
-        CreateRegistryKey(root, names, stored);
+        keys_ += CreateRegistryKey(root, names, stored);
+        if (keys_ > MaxRegistryKeys)
+            Fail(lineNo_, "the file holds more than " + std::to_string(MaxRegistryKeys) +
+                              " keys, far more than a registry of profiles takes");
         return *FindRegistryKey(root, names);
     }
 
@@ -251,6 +260,7 @@ private:
     const std::string& fileName_;
     size_t pos_ = 0;
     size_t lineNo_ = 0;
+    size_t keys_ = 0;
 };
 
 // --- Writing ---
@@ -319,15 +329,11 @@ void FormatValue(std::string& out, const std::string& name, const RegistryValue&
     out += "\n";
 }
 
-void FormatKey(std::string& out, const RegistryKeyNode& key, const std::string& path, bool isRoot) {
-    if (!isRoot || !key.values.empty()) {
-        out += "[" + path + "]\n";
-        for (const auto& v : key.values)
-            FormatValue(out, v.first, v.second);
-        out += "\n";
-    }
-    for (const auto& sub : key.subkeys)
-        FormatKey(out, *sub.second, path + "\\" + sub.first, false);
+void FormatSection(std::string& out, const RegistryKeyNode& key, const std::string& path) {
+    out += "[" + path + "]\n";
+    for (const auto& v : key.values)
+        FormatValue(out, v.first, v.second);
+    out += "\n";
 }
 } // namespace
 
@@ -336,14 +342,48 @@ std::unique_ptr<RegistryKeyNode> ParseRegistryText(const std::string& text,
     return Parser(text, fileName).Parse();
 }
 
-std::string FormatRegistryText(const RegistryKeyNode& root) {
-    std::string out = std::string(Header) + "\n\n";
-    FormatKey(out, root, RootName, true);
-    return out;
+bool FormatRegistryText(const RegistryKeyNode& root, uint64_t limit, std::string& out) {
+    out = std::string(Header) + "\n\n";
+    if (!root.values.empty())
+        FormatSection(out, root, RootName);
+    // Depth first, parents before children, without recursion: each level on the stack holds
+    // the next subkey to visit and the length of its path.
+    struct Level {
+        const RegistryKeyNode* key;
+        decltype(RegistryKeyNode::subkeys)::const_iterator next;
+        size_t pathLength;
+    };
+    std::string path = RootName;
+    std::vector<Level> stack{{&root, root.subkeys.begin(), path.size()}};
+    while (!stack.empty() && out.size() <= limit) {
+        Level& level = stack.back();
+        if (level.next == level.key->subkeys.end()) {
+            stack.pop_back();
+            continue;
+        }
+        const auto& sub = *level.next++;
+        path.resize(level.pathLength);
+        path += '\\';
+        path += sub.first;
+        FormatSection(out, *sub.second, path);
+        stack.push_back({sub.second.get(), sub.second->subkeys.begin(), path.size()});
+    }
+    return out.size() <= limit;
 }
 
 std::string CanonicalRegistryText(const std::string& text, const std::string& fileName) {
-    return FormatRegistryText(*ParseRegistryText(text, fileName));
+    std::string out;
+    if (!FormatRegistryText(*ParseRegistryText(text, fileName), MaxRegistryFileBytes, out))
+        throw RegistryError(RegistryErrorKind::FileUnusable,
+                            "The registry file " + fileName +
+                                " cannot be written: " + RegistryTooLargeToWrite() + ".");
+    return out;
+}
+
+std::string RegistryTooLargeToWrite() {
+    return "it would grow past " + qrxposix::SizeText(MaxRegistryFileBytes) +
+           ", the most a registry file may hold, once every key is written with its whole path; "
+           "remove the keys that nest deep below long names, or move the file away";
 }
 
 std::ostream& operator<<(std::ostream& os, const RegistryValue& value) {

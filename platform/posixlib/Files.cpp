@@ -2,11 +2,15 @@
 // simulator's state file share.
 #include "platform/posixlib/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qrxposix {
@@ -18,13 +22,127 @@ std::string BaseNameOf(const std::string& file) {
     return slash == std::string::npos ? file : file.substr(slash + 1);
 }
 
+std::string KindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe (FIFO)";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "something other than a file";
+}
+
+std::string NotRegularCause(mode_t mode) {
+    return "it is " + KindOf(mode) + ", not a regular file";
+}
+
+// The text of a symbolic link, or empty when it cannot be read.
+std::string LinkText(const std::string& link) {
+    std::string text(4096, '\0');
+    const ssize_t n = ::readlink(link.c_str(), &text[0], text.size());
+    if (n < 0 || static_cast<size_t>(n) >= text.size())
+        return std::string();
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+} // namespace
+
+FileOutcome LookAt(const std::string& file, std::string& cause) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0) {
+        if (S_ISREG(st.st_mode))
+            return FileOutcome::Regular;
+        cause = NotRegularCause(st.st_mode);
+        return FileOutcome::NotRegular;
+    }
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) {
+        std::string target;
+        if (!ResolveLinks(file, target, cause))
+            return FileOutcome::DanglingLink;
+        return FileOutcome::Missing;
+    }
+    cause = std::strerror(error);
+    errno = error;
+    return FileOutcome::Failed;
+}
+
+namespace {
+
+// Six letters or digits that no other writer is likely to pick at the same moment.
+std::string RandomSuffix() {
+    static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6];
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        static unsigned counter = 0;
+        uint64_t mix =
+            static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+            ++counter;
+        for (unsigned char& b : bytes) {
+            b = static_cast<unsigned char>(mix);
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+        }
+    }
+    std::string suffix;
+    for (unsigned char b : bytes)
+        suffix += Letters[b % (sizeof Letters - 1)];
+    return suffix;
+}
+
+bool SameFile(int fd, int dirFd, const char* name) {
+    struct stat opened, named;
+    return ::fstat(fd, &opened) == 0 && ::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// A Writers::Concurrent temporary file beside target, created with mode (less the umask) and
+// locked. A remover of leftovers takes that lock before it removes a file, so once this writer
+// holds the lock and its file still has its name, nobody removes it until it is renamed; when
+// a remover came first (between the creation and the lock), another name is tried.
+int CreateLockedTemporary(const std::string& target, mode_t mode, std::string& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = target + ".tmp-" + RandomSuffix();
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && SameFile(fd, AT_FDCWD, temp.c_str()))
+            return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Removes the Writers::Concurrent temporaries of target whose writer is gone: a writer holds
+// the lock on its temporary until it has renamed it, and the system lets go of the lock when the
+// writer dies.
 void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
     DIR* d = ::opendir(dir.c_str());
     if (!d)
         return;
-    while (const dirent* entry = ::readdir(d))
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+    const size_t nameLength = prefix.size() + 6;
+    while (const dirent* entry = ::readdir(d)) {
+        if (std::strlen(entry->d_name) != nameLength ||
+            std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        const int fd = ::openat(::dirfd(d), entry->d_name,
+                                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            SameFile(fd, ::dirfd(d), entry->d_name))
             ::unlinkat(::dirfd(d), entry->d_name, 0);
+        ::close(fd);
+    }
     ::closedir(d);
 }
 
@@ -62,6 +180,101 @@ std::string MakeFoldersCause(const std::string& failed, int error) {
     return "cannot create the folder " + failed + ": " + std::strerror(error);
 }
 
+std::string SizeText(uint64_t bytes) {
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes / 1024) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+FileOutcome OpenRegularFile(const std::string& file, int flags, mode_t mode, int& fd,
+                            std::string& cause) {
+    fd = -1;
+    // Whatever is not a regular file is refused unopened, so that opening a device has no
+    // effect and a named pipe cannot block.
+    FileOutcome outcome = LookAt(file, cause);
+    if (outcome != FileOutcome::Regular && !(outcome == FileOutcome::Missing && (flags & O_CREAT)))
+        return outcome;
+    const int opened = ::open(file.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    if (opened < 0) {
+        const int error = errno;
+        // Something else may have taken the file's place since the look.
+        outcome = LookAt(file, cause);
+        if (outcome == FileOutcome::Regular || outcome == FileOutcome::Missing) {
+            if (error == ENOENT || error == ENOTDIR)
+                return FileOutcome::Missing;
+            cause = std::strerror(error);
+            outcome = FileOutcome::Failed;
+        }
+        errno = error;
+        return outcome;
+    }
+    struct stat st;
+    if (::fstat(opened, &st) != 0) {
+        const int error = errno;
+        cause = std::strerror(error);
+        ::close(opened);
+        errno = error;
+        return FileOutcome::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        cause = NotRegularCause(st.st_mode);
+        ::close(opened);
+        return FileOutcome::NotRegular;
+    }
+    fd = opened;
+    return FileOutcome::Regular;
+}
+
+namespace {
+
+FileOutcome ReadRegular(const std::string& file, uint64_t limit, bool keepTail, std::string& text,
+                        std::string& cause) {
+    text.clear();
+    int fd = -1;
+    const FileOutcome outcome = OpenRegularFile(file, O_RDONLY, 0, fd, cause);
+    if (outcome != FileOutcome::Regular)
+        return outcome;
+    struct stat st;
+    bool read = ::fstat(fd, &st) == 0;
+    const bool large = read && static_cast<uint64_t>(st.st_size) > limit;
+    if (large && keepTail)
+        read = ::lseek(fd, st.st_size - static_cast<off_t>(limit), SEEK_SET) >= 0;
+    // A file that is too large is not read at all; one that grows while it is read stops the
+    // read just past the limit.
+    read = read && (large && !keepTail ? true : ReadAll(fd, text, limit));
+    const int error = errno;
+    ::close(fd);
+    if (!read) {
+        cause = std::strerror(error);
+        errno = error;
+        return FileOutcome::Failed;
+    }
+    if (keepTail) {
+        if (text.size() > limit)
+            text.erase(0, text.size() - limit);
+        return FileOutcome::Regular;
+    }
+    if (!large && text.size() <= limit)
+        return FileOutcome::Regular;
+    text.clear();
+    cause = "it holds more than " + SizeText(limit);
+    return FileOutcome::TooLarge;
+}
+
+} // namespace
+
+FileOutcome ReadRegularFile(const std::string& file, uint64_t limit, std::string& text,
+                            std::string& cause) {
+    return ReadRegular(file, limit, false, text, cause);
+}
+
+FileOutcome ReadRegularFileTail(const std::string& file, uint64_t limit, std::string& text,
+                                std::string& cause) {
+    return ReadRegular(file, limit, true, text, cause);
+}
+
 bool ReadAll(int fd, std::string& text, uint64_t limit) {
     char buffer[65536];
     for (;;) {
@@ -79,15 +292,24 @@ bool ReadAll(int fd, std::string& text, uint64_t limit) {
 }
 
 bool ReadWholeFile(const std::string& file, std::string& text, uint64_t limit) {
-    text.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::string cause;
+    switch (ReadRegular(file, limit, false, text, cause)) {
+    case FileOutcome::Regular:
+        return true;
+    case FileOutcome::TooLarge:
+        errno = EFBIG;
         return false;
-    const bool read = ReadAll(fd, text, limit);
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return read;
+    case FileOutcome::Missing:
+    case FileOutcome::DanglingLink:
+        errno = ENOENT;
+        return false;
+    case FileOutcome::NotRegular:
+        errno = EINVAL;
+        return false;
+    case FileOutcome::Failed:
+        return false;
+    }
+    return false;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -103,34 +325,116 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
+    // flock cannot wait with a time limit, so the wait polls, backing off to a hundred tries a
+    // second: the lock changes hands in well under that, and a waiter finds a gap between two
+    // holders.
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::chrono::milliseconds pause{1};
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return LockOutcome::Locked;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return LockOutcome::Failed;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return LockOutcome::Held;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds{10});
+    }
+}
+
+std::string HeldByAnotherProgram(const std::string& file, const std::string& lockFile) {
+    return file + " is held by another program (its lock " + lockFile + " stayed taken for " +
+           std::to_string(LockWait.count()) +
+           " seconds); let that program finish, or end it, and try again";
+}
+
+bool ResolveLinks(const std::string& file, std::string& target, std::string& cause) {
+    target = file;
+    // As many links as the system itself follows in one path.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0) {
+            if (hops > 0 && (errno == ENOENT || errno == ENOTDIR)) {
+                cause = "it is a link to " + target + ", which does not exist";
+                return false;
+            }
+            return true; // missing, or unreachable: what is done with it next says why
+        }
+        if (!S_ISLNK(st.st_mode))
+            return true;
+        const std::string link = LinkText(target);
+        if (link.empty()) {
+            cause = "its link " + target + " cannot be read: " + std::strerror(errno);
+            return false;
+        }
+        target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
+    }
+    cause = "its symbolic links form a loop";
+    return false;
+}
+
 bool ReplaceFile(const std::string& file, const std::string& text, mode_t newMode,
-                 Durability durability, std::string& cause) {
+                 Durability durability, Writers writers, std::string& cause) {
     const bool flushed = durability == Durability::Flushed;
-    const std::string dir = DirectoryOf(file);
-    RemoveStaleTemporaries(dir, BaseNameOf(file) + ".tmp-");
-    std::string temp = file + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        cause = "cannot create a temporary file beside " + file + ": " + std::strerror(error);
-        errno = error;
+    // A link is kept and its target replaced: the user put the file elsewhere on purpose (a
+    // folder of dotfiles, say), and the rename must happen in the target's own folder.
+    std::string target, why;
+    if (!ResolveLinks(file, target, why)) {
+        cause = "cannot write " + file + ": " + why + " (restore it, or remove the link)";
+        errno = ENOENT;
         return false;
     }
     struct stat old;
-    const mode_t mode = ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 07777) : newMode;
-    bool ok = WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && (!flushed || ::fsync(fd) == 0);
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode)) {
+        cause = "cannot write " + file + ": " + NotRegularCause(old.st_mode);
+        errno = EINVAL;
+        return false;
+    }
+    const std::string dir = DirectoryOf(target);
+    std::string temp;
+    int fd;
+    if (writers == Writers::Locked) {
+        temp = target + ".tmp";
+        ::unlink(temp.c_str()); // a killed writer's leftover; the caller holds the lock
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
+    } else {
+        RemoveStaleTemporaries(dir, BaseNameOf(target) + ".tmp-");
+        fd = CreateLockedTemporary(target, newMode, temp);
+    }
+    if (fd < 0) {
+        const int error = errno;
+        cause = "cannot create a temporary file beside " + target + ": " + std::strerror(error);
+        errno = error;
+        return false;
+    }
+    // A Concurrent temporary stays locked until it is renamed: the lock belongs to the open file,
+    // which this second descriptor keeps open after the first is closed.
+    const int holder = writers == Writers::Concurrent ? ::dup(fd) : -1;
+    // A new file was created with newMode less the umask; an existing one keeps its permissions.
+    bool ok = (writers == Writers::Locked || holder >= 0) && WriteAll(fd, text) &&
+              (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) &&
+              (!flushed || ::fsync(fd) == 0);
     int error = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.c_str(), file.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
         error = errno;
     }
-    if (!ok) {
-        cause = "cannot write " + file + ": " + std::strerror(error);
+    if (!ok)
         ::unlink(temp.c_str());
+    if (holder >= 0)
+        ::close(holder);
+    if (!ok) {
+        cause = "cannot write " + target + ": " + std::strerror(error);
         errno = error;
         return false;
     }
@@ -143,6 +447,12 @@ bool ReplaceFile(const std::string& file, const std::string& text, mode_t newMod
         }
     }
     return true;
+}
+
+void RemoveLeftoverTemporary(const std::string& file) {
+    std::string target, cause;
+    if (ResolveLinks(file, target, cause))
+        ::unlink((target + ".tmp").c_str());
 }
 
 } // namespace qrxposix

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "testing/TestSupport.h"
@@ -230,6 +232,54 @@ TEST(LogonStartEntry, AFolderThatCannotBeWrittenKeepsTheOldEntry) {
     EXPECT_FALSE(RemoveLogonStart("Quorix", error));
     chmod(Autostart().c_str(), 0700);
     EXPECT_EQ(ReadFile(Autostart() + "/Quorix.desktop"), before);
+}
+
+// Two programs may write the entry at the same moment (the last one wins): neither may fail
+// for the other, nor remove the temporary file the other is writing.
+TEST(LogonStartEntry, TwoProcessesWritingAtOnceNeverFailEachOther) {
+    const char* rounds = std::getenv("QRX_LOGON_WRITE_ROUNDS"); // scripts/logon-write-race
+    const int Rounds = rounds ? std::atoi(rounds) : 200;
+    const LogonCommand commands[] = {{"/a/qrxclwin", {"/L1", "1"}}, {"/b/qrxclwin", {"/L2", "0"}}};
+    std::vector<pid_t> writers;
+    for (const LogonCommand& command : commands) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int failed = 0;
+            std::string error;
+            for (int i = 0; i < Rounds; ++i)
+                failed += WriteLogonStart("Quorix", command, error) ? 0 : 1;
+            if (failed)
+                std::fprintf(stderr, "%d of %d writes failed, the last: %s\n", failed, Rounds,
+                             error.c_str());
+            _exit(failed ? 1 : 0);
+        }
+        writers.push_back(pid);
+    }
+    for (pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    LogonCommand back;
+    ASSERT_TRUE(ReadLogonStart("Quorix", back));
+    EXPECT_TRUE(back == commands[0] || back == commands[1]) << back;
+    EXPECT_EQ(FolderEntries(Autostart()), std::vector<std::string>{"Quorix.desktop"});
+}
+
+TEST(LogonStartEntry, ANamedPipeInTheEntrysPlaceIsNeitherWaitedForNorReplaced) {
+    ASSERT_EQ(std::system(("mkdir -p '" + Autostart() + "'").c_str()), 0);
+    const std::string file = Autostart() + "/Quorix.desktop";
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    LogonCommand back;
+    EXPECT_FALSE(ReadLogonStart("Quorix", back));
+    std::string error;
+    EXPECT_FALSE(WriteLogonStart("Quorix", {"/a/qrxclwin", {}}, error));
+    EXPECT_EQ(error, "The log-on entry cannot be stored: cannot write " + file +
+                         ": it is a named pipe (FIFO), not a regular file.");
+    struct stat st;
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(LogonStartEntry, AConfigHomeThatIsAFileIsReported) {

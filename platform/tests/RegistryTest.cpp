@@ -11,6 +11,8 @@
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "testing/TestSupport.h"
 
@@ -616,7 +618,7 @@ TEST(Registry, ChangesReplaceTheFileWholeAndLeaveNoTemporaryFilesBehind) {
 
     // A writer killed between writing its temporary file and renaming it left this behind; the
     // next writer, holding the lock, knows it is stale.
-    WriteFile(RegFile() + ".tmp-Ab12Cd", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Half");
+    WriteFile(RegFile() + ".tmp", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Half");
     ASSERT_EQ(chmod(RegFile().c_str(), 0644), 0);
     reg.WriteDWord("b", 2);
     EXPECT_EQ(FilesIn(ConfigDir()), (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
@@ -631,6 +633,194 @@ TEST(Registry, ChangesReplaceTheFileWholeAndLeaveNoTemporaryFilesBehind) {
     EXPECT_TRUE(reg.OpenKey("\\K", true));
     ASSERT_EQ(stat(RegFile().c_str(), &st), 0);
     EXPECT_EQ(st.st_ino, after);
+}
+
+namespace {
+// A key line naming a key `depth` levels below the root, every level called name.
+std::string NestedKeyLine(size_t depth, const std::string& name) {
+    std::string line = "[HKEY_CURRENT_USER";
+    for (size_t i = 0; i < depth; ++i)
+        line += "\\" + name;
+    return line + "]\n";
+}
+} // namespace
+
+TEST(Registry, KeysNestAtMost512LevelsDeepInAtMostAHundredThousandKeys) {
+    std::string manyKeys = "REGEDIT4\n";
+    for (int i = 0; i <= 100000; ++i)
+        manyKeys += "[HKEY_CURRENT_USER\\K" + std::to_string(i) + "]\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        int line;
+        const char* cause;
+    } cases[] = {
+        {"513 levels", "REGEDIT4\n" + NestedKeyLine(513, "k"), 2, "nested deeper than 512 levels"},
+        {"a million levels", "REGEDIT4\n\n" + NestedKeyLine(1000000, "k"), 3,
+         "nested deeper than 512 levels"},
+        {"100,001 keys", manyKeys, 100002, "more than 100000 keys"},
+    };
+    for (const Case& c : cases) {
+        WriteRegFile(c.text);
+        try {
+            Registry().OpenKey("\\New", true);
+            ADD_FAILURE() << c.what;
+        } catch (const RegistryError& e) {
+            const std::string what = e.what();
+            EXPECT_EQ(e.Kind(), RegistryErrorKind::FileUnusable) << c.what;
+            EXPECT_NE(what.find(RegFile() + " cannot be read: line " + std::to_string(c.line) +
+                                ": the " + (c.line == 100002 ? "file holds " : "key is ") +
+                                c.cause),
+                      std::string::npos)
+                << what;
+        }
+        EXPECT_TRUE(ReadFile(RegFile()) == c.text) << c.what;
+    }
+
+    // 512 levels load and are written back; no key is created deeper.
+    WriteRegFile("REGEDIT4\n" + NestedKeyLine(512, "k"));
+    std::string deepest;
+    for (int i = 0; i < 512; ++i)
+        deepest += "\\k";
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey(deepest, false));
+    reg.WriteDWord("v", 1);
+    EXPECT_EQ(reg.ReadDWord("v"), 1u);
+    EXPECT_FALSE(reg.OpenKey("deeper", true));
+    EXPECT_FALSE(reg.KeyExists(deepest + "\\deeper"));
+}
+
+// Looking each value up among all before it would take minutes here (the test's time limit).
+TEST(Registry, AKeyWithTwoHundredThousandValuesIsReadInLinearTime) {
+    std::string text = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n";
+    for (int i = 0; i < 200000; ++i)
+        text += "\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    WriteRegFile(text);
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey("\\K", false));
+    EXPECT_EQ(reg.ReadDWord("V7"), 7u);
+    EXPECT_EQ(reg.ReadDWord("v199999"), 9u);
+}
+
+TEST(Registry, ATreeWhoseTextWouldOutgrowTheFileLimitIsNotWritten) {
+    // Half a megabyte names a key 512 levels deep; written with every key's whole path it would
+    // take 128 MB.
+    const std::string name(1000, 'n');
+    WriteRegFile("REGEDIT4\n" + NestedKeyLine(512, name));
+    const std::string before = ReadFile(RegFile());
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey("\\" + name, false));
+    try {
+        reg.WriteDWord("v", 1);
+        ADD_FAILURE();
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(std::string(e.what()), "Failed to set data for 'v'");
+        EXPECT_NE(e.Cause().find(RegFile() + ": it would grow past 4 MiB"), std::string::npos)
+            << e.Cause();
+    }
+    EXPECT_TRUE(ReadFile(RegFile()) == before);
+}
+
+TEST(Registry, WhatIsNoRegistryFileIsNamedAndLeftAloneWithoutWaiting) {
+    struct Case {
+        const char* what;
+        std::function<void()> put;
+        const char* cause;
+    } cases[] = {
+        {"a named pipe", [] { ASSERT_EQ(mkfifo(RegFile().c_str(), 0600), 0); },
+         "it is a named pipe (FIFO), not a regular file. The file is left unchanged; move it away"},
+        {"a folder", [] { ASSERT_EQ(mkdir(RegFile().c_str(), 0700), 0); },
+         "it is a folder, not a regular file"},
+        {"an endless device", [] { ASSERT_EQ(symlink("/dev/zero", RegFile().c_str()), 0); },
+         "it is a character device, not a regular file"},
+        {"a dangling link", [] { ASSERT_EQ(symlink("absent.reg", RegFile().c_str()), 0); },
+         "it is a link to " /* the folder */},
+        {"a file over the limit",
+         [] { WriteRegFile("REGEDIT4\n;" + std::string(4 * 1024 * 1024, 'x') + "\n"); },
+         "it holds more than 4 MiB, far more than a registry of profiles takes"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(
+            std::system(("rm -rf '" + ConfigDir() + "' && mkdir -p '" + ConfigDir() + "'").c_str()),
+            0);
+        c.put();
+        struct stat before;
+        ASSERT_EQ(lstat(RegFile().c_str(), &before), 0);
+        for (bool write : {false, true}) {
+            try {
+                Registry reg;
+                write ? reg.OpenKey("\\New", true) : reg.KeyExists("\\New");
+                ADD_FAILURE() << c.what;
+            } catch (const RegistryError& e) {
+                EXPECT_EQ(e.Kind(), RegistryErrorKind::FileUnusable);
+                EXPECT_NE(std::string(e.what()).find("The registry file " + RegFile() +
+                                                     " cannot be read: " + c.cause),
+                          std::string::npos)
+                    << e.what();
+            }
+        }
+        struct stat after;
+        ASSERT_EQ(lstat(RegFile().c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.what;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.what;
+    }
+}
+
+TEST(Registry, ALinkedFileIsSavedInItsTargetAndTheLinkStays) {
+    const std::string dotfiles = TestDir() + "/dotfiles";
+    ASSERT_EQ(std::system(("mkdir -p '" + dotfiles + "' '" + ConfigDir() + "'").c_str()), 0);
+    WriteFile(dotfiles + "/registry.reg", "REGEDIT4\n");
+    ASSERT_EQ(symlink("../../dotfiles/registry.reg", RegFile().c_str()), 0);
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey("\\K", true));
+    reg.WriteDWord("v", 1);
+    EXPECT_EQ(ReadFile(dotfiles + "/registry.reg"),
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:00000001\n\n");
+    struct stat st;
+    ASSERT_EQ(lstat(RegFile().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(FilesIn(dotfiles), std::set<std::string>{"registry.reg"});
+    EXPECT_EQ(FilesIn(ConfigDir()), (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+// A program stopped (or hung) while it holds the lock must not stop every other program too.
+TEST(Registry, AWriterStoppedHoldingTheLockMakesOthersFailAfterTheWait) {
+    WriteRegFile("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:00000001\n");
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        Registry reg;
+        reg.BeginUpdate();
+        raise(SIGSTOP);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+    ASSERT_TRUE(WIFSTOPPED(status));
+
+    const std::string held = "The registry file " + RegFile() +
+                             " is held by another program (its lock " + RegFile() +
+                             ".lock stayed taken for 5 seconds); let that program finish, or end "
+                             "it, and try again.";
+    Registry reg;
+    ASSERT_TRUE(reg.OpenKey("\\K", false)); // reading takes no lock
+    try {
+        reg.WriteDWord("v", 2);
+        ADD_FAILURE();
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(e.Kind(), RegistryErrorKind::FileUnusable);
+        EXPECT_EQ(std::string(e.what()), held);
+    }
+    // An update still reads the file once, so a profile loads; its changes fail the same way.
+    reg.BeginUpdate();
+    EXPECT_EQ(reg.ReadDWord("v"), 1u);
+    EXPECT_THROW(reg.WriteDWord("v", 3), RegistryError);
+    reg.EndUpdate();
+
+    kill(holder, SIGKILL);
+    waitpid(holder, &status, 0);
+    reg.WriteDWord("v", 4);
+    EXPECT_EQ(reg.ReadDWord("v"), 4u);
 }
 
 namespace {

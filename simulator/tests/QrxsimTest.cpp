@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "simulator/StateStore.h"
 #include "simulator/tests/support/SimTestSupport.h"
 
 namespace {
@@ -247,12 +252,70 @@ TEST(Qrxsim, AFolderInTheStateFilesPlaceIsNamedAndLeftAlone) {
         args.insert(args.begin(), {"--state", folder});
         const ProcessResult r = RunProgram("qrxsim", args);
         EXPECT_EQ(r.exitStatus, 1) << args[2];
-        EXPECT_TRUE(Contains(r.err, "\"" + folder + "\" is not a regular file; remove it"))
+        EXPECT_TRUE(Contains(r.err, "\"" + folder +
+                                        "\" cannot be used: it is a folder, not a regular "
+                                        "file; remove it"))
             << args[2] << ": " << r.err;
     }
     struct stat st;
     ASSERT_EQ(stat(folder.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(Qrxsim, WhatIsNoFileInTheRequestLogsPlaceIsNamedWithoutWaiting) {
+    const std::string log = StatePath() + ".log";
+    struct Case {
+        const char* what;
+        std::function<int()> put;
+    } cases[] = {
+        {"a named pipe (FIFO)", [&] { return mkfifo(log.c_str(), 0600); }},
+        {"a folder", [&] { return mkdir(log.c_str(), 0700); }},
+    };
+    for (const Case& c : cases) {
+        Sim({"reset"});
+        std::remove(log.c_str());
+        ASSERT_EQ(c.put(), 0);
+        const ProcessResult r = RunProgram("qrxsim", {"log"});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err, "qrxsim: the request log \"" + log + "\" cannot be used: it is " + c.what +
+                             ", not a regular file; remove it, or choose another state file "
+                             "with --state or QRX_SIM_STATE\n");
+        ASSERT_EQ(std::remove(log.c_str()), 0);
+    }
+}
+
+TEST(Qrxsim, AKilledWritersTemporaryFileIsGoneAfterTheNextRequest) {
+    Sim({"reset"});
+    // What a writer killed between writing and renaming leaves beside the state file.
+    WriteFile(StatePath() + ".tmp", "format 1\npreset k6\n");
+    EXPECT_EQ(Sim({"get", "CR0"}), "8005003B\n");
+    struct stat st;
+    EXPECT_NE(lstat((StatePath() + ".tmp").c_str(), &st), 0);
+}
+
+// A program stopped (or hung) while it holds the machine's lock must not stop every other.
+TEST(Qrxsim, AProgramStoppedHoldingTheLockMakesOthersFailAfterTheWait) {
+    Sim({"reset"});
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        SimStore(StatePath()).Transact([](SimMachine&, std::vector<std::string>&) {
+            raise(SIGSTOP);
+            return false;
+        });
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const ProcessResult r = RunProgram("qrxsim", {"get", "CR0"});
+    kill(holder, SIGKILL);
+    waitpid(holder, &status, 0);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "qrxsim: the simulated processor's state file \"" + StatePath() +
+                         "\" is held by another program (its lock \"" + StatePath() +
+                         ".lock\" stayed taken for 5 seconds); let that program finish, or end "
+                         "it, and try again\n");
 }
 
 TEST(Qrxsim, MissingStateFileIsCreatedAsK63Plus) {

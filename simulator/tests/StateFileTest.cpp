@@ -188,6 +188,53 @@ TEST(Store, MissingFileIsCreatedAsTheDefaultPresetInNewFolders) {
     EXPECT_TRUE(store.ReadLog().empty());
 }
 
+TEST(Store, ANewStateFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
+    struct Case {
+        mode_t mask;
+        mode_t existing; // 0: no file yet
+        mode_t expected;
+    } cases[] = {{022, 0, 0644}, {077, 0, 0600}, {077, 0664, 0664}};
+    for (const Case& c : cases) {
+        const std::string path = StateIn("umask-" + std::to_string(&c - cases));
+        if (c.existing) {
+            SimStore(path).Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+            ASSERT_EQ(chmod(path.c_str(), c.existing), 0);
+        }
+        const mode_t old = umask(c.mask);
+        SimStore(path).Transact([](SimMachine& m, std::vector<std::string>&) {
+            m.port = 1;
+            return true;
+        });
+        umask(old);
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.expected) << std::oct << c.mask << " " << c.existing;
+    }
+}
+
+TEST(Store, ALinkedStateFileIsWrittenInItsTargetAndALinkToNothingIsNamed) {
+    const std::string target = StateIn("elsewhere"), link = TestDir() + "/linked-cpu";
+    SimStore(target).Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    SimStore(link).Replace(Preset("k6"));
+    EXPECT_EQ(ReadFile(target), FormatState(Preset("k6")));
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    ASSERT_EQ(unlink(target.c_str()), 0);
+    try {
+        SimStore(link).Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+        FAIL() << "a link to nothing was followed";
+    } catch (const SimStateError& e) {
+        EXPECT_NE(std::string(e.what()).find("\"" + link + "\" cannot be used: it is a link to " +
+                                             target + ", which does not exist"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_NE(stat(target.c_str(), &st), 0);
+}
+
 TEST(Store, DamagedFileGivesAnErrorNamingItAndTheRemedyAndIsKept) {
     const std::string path = StateIn("damaged");
     {
