@@ -122,7 +122,7 @@ public:
         // under the lock it is known to be stale.
         qrxposix::RemoveLeftoverTemporary(store.path_);
     }
-    ~Lock() { flock(fd_, LOCK_UN); }
+    ~Lock() { qrxposix::Unlock(fd_); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 

@@ -22,31 +22,6 @@ namespace {
 
 using Key = RegistryKeyNode;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    void Reset(int fd) {
-        Close();
-        fd_ = fd;
-    }
-    // Closes now and reports whether the close succeeded (a deferred write error shows here).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 std::string ErrorText(int error) {
     return std::strerror(error);
 }
@@ -82,12 +57,28 @@ std::unique_ptr<Key> LoadFile(const std::string& file) {
                         unread + cause + ". Check its permissions.");
 }
 
+// The lock file, open while this lives, and whether this program holds its lock; letting go of
+// the lock marks the release for the programs that wait (qrxposix::Unlock).
+struct RegistryLock {
+    int fd = -1;
+    bool locked = false;
+    RegistryLock() = default;
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+    ~RegistryLock() {
+        if (locked)
+            qrxposix::Unlock(fd);
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 // Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
 // file of its own: the registry file is replaced on every change, and a lock on a replaced file
 // would guard nothing. Its holder knows that no other writer is at work, which is what lets the
 // replacement reuse one temporary file name. False with cause when the lock cannot be had; held
 // says whether that is because another program kept it for the whole wait.
-bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause, bool& held) {
+bool Lock(const std::string& file, RegistryLock& lock, std::string& cause, bool& held) {
     held = false;
     std::string failed;
     if (!qrxposix::MakeFolders(qrxposix::DirectoryOf(file), 0700, failed)) {
@@ -95,13 +86,14 @@ bool Lock(const std::string& file, FileDescriptor& lock, std::string& cause, boo
         return false;
     }
     const std::string lockName = file + ".lock";
-    lock.Reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
-    if (lock.get() < 0) {
+    lock.fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (lock.fd < 0) {
         cause = "cannot open the lock file " + lockName + ": " + ErrorText(errno);
         return false;
     }
-    switch (qrxposix::LockExclusive(lock.get())) {
+    switch (qrxposix::LockExclusive(lock.fd)) {
     case qrxposix::LockOutcome::Locked:
+        lock.locked = true;
         return true;
     case qrxposix::LockOutcome::Held:
         held = true;
@@ -147,7 +139,7 @@ void CheckNoUpdateElsewhere(const Registry* self) {
 // cannot be read or parsed throws and stays as it is.
 bool Transact(const std::string& file, const std::function<bool(Key&)>& change,
               std::string& cause) {
-    FileDescriptor lock;
+    RegistryLock lock;
     bool held = false;
     if (!Lock(file, lock, cause, held)) {
         if (held)
@@ -187,7 +179,7 @@ std::string JoinPath(const std::vector<std::string>& names) {
 
 // An open update: the lock, the copy it works on, and what the write at its end must report.
 struct RegistryUpdate {
-    FileDescriptor lock;
+    RegistryLock lock;
     std::unique_ptr<Key> root; // null when the lock could not be had (unless held)
     std::string failure;       // why not
     // Another program held the lock for the whole wait: the file was read all the same, so the

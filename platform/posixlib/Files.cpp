@@ -325,11 +325,24 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+namespace {
+
+// How often the lock has changed hands: a count at the start of the lock file, which only its
+// holder writes.
+uint64_t Releases(int fd) {
+    uint64_t count = 0;
+    return ::pread(fd, &count, sizeof count, 0) == static_cast<ssize_t>(sizeof count) ? count : 0;
+}
+
+} // namespace
+
 LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
-    // flock cannot wait with a time limit, so the wait polls, backing off to a hundred tries a
-    // second: the lock changes hands in well under that, and a waiter finds a gap between two
-    // holders.
-    const auto deadline = std::chrono::steady_clock::now() + wait;
+    // flock cannot wait with a time limit, so the wait polls, backing off to five hundred tries a
+    // second. Polling is not fair: a busy program that lets go and takes the lock again at once
+    // can keep it from a waiter for long. So the time runs from the last release another holder
+    // marked, and only a lock that stays with one holder is given up on.
+    auto deadline = std::chrono::steady_clock::now() + wait;
+    uint64_t releases = Releases(fd);
     std::chrono::milliseconds pause{1};
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -339,12 +352,24 @@ LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
         if (errno != EWOULDBLOCK)
             return LockOutcome::Failed;
         const auto now = std::chrono::steady_clock::now();
+        const uint64_t seen = Releases(fd);
+        if (seen != releases) {
+            releases = seen;
+            deadline = now + wait;
+        }
         if (now >= deadline)
             return LockOutcome::Held;
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds{10});
+        pause = std::min(pause * 2, std::chrono::milliseconds{2});
     }
+}
+
+void Unlock(int fd) {
+    const uint64_t releases = Releases(fd) + 1;
+    // A failed mark costs a waiter only its patience with a busy lock.
+    (void)!::pwrite(fd, &releases, sizeof releases, 0);
+    ::flock(fd, LOCK_UN);
 }
 
 std::string HeldByAnotherProgram(const std::string& file, const std::string& lockFile) {

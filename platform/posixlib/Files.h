@@ -66,15 +66,18 @@ bool ReadWholeFile(const std::string& file, std::string& text, uint64_t limit = 
 // Writes all of text to fd, retrying interrupted and partial writes.
 bool WriteAll(int fd, const std::string& text);
 
-// How long a program waits for a lock that another program holds before it gives up. Our own
+// How long a program waits for a lock that stays with one program before it gives up. Our own
 // writers hold a lock for milliseconds (one read, one write, one flush), so a lock held this long
 // belongs to a program that hangs or was stopped, and waiting on would only hang this one too.
 constexpr std::chrono::seconds LockWait{5};
 
 enum class LockOutcome { Locked, Held, Failed };
-// Takes the exclusive flock on fd, waiting at most wait for another holder to let it go. Held
-// when it stayed taken that long; Failed (errno set) when the lock cannot be taken at all.
+// Takes the exclusive flock on fd, an open lock file. While the lock changes hands (each holder
+// marks its release with Unlock) the wait goes on, however busy the lock; when it stays with one
+// holder for wait, the outcome is Held. Failed (errno set) when the lock cannot be taken at all.
 LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait = LockWait);
+// Lets go of the lock LockExclusive took and marks the release in the lock file for the waiters.
+void Unlock(int fd);
 // The cause for a Held lock: "<file> is held by another program (its lock <lockFile> stayed
 // taken for 5 seconds); let that program finish, or end it, and try again".
 std::string HeldByAnotherProgram(const std::string& file, const std::string& lockFile);
