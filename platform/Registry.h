@@ -15,14 +15,14 @@
 // that cannot be parsed is never overwritten: every operation fails with a RegistryError that
 // names the file and the line.
 //
-// Whatever stands in the file's place is met without hanging: the file is read only when it is
-// a regular file of at most 4 MiB (a folder, named pipe, device, dangling link or larger file is
-// a FileUnusable error that says so); a file may hold at most 100,000 keys, nested at most 512
-// levels deep as in Windows (more is a FileUnusable error naming the line); and a writer waits at
-// most 5 seconds for the lock: a lock held longer belongs to a program that hangs or was
-// stopped, and the write fails with a FileUnusable error that names the file and says another
-// program holds it. A symbolic link in the file's place is followed: its target is replaced, in
-// the target's own folder, and the link stays.
+// Whatever stands in the file's place is met without hanging: the file is read only when it is a
+// regular file of at most 4 MiB (a folder, named pipe, device, dangling link or larger file is a
+// FileUnusable error that says so); a file may hold at most 100,000 keys, nested at most 512 levels
+// deep as in Windows (more is a FileUnusable error naming the line), and a change whose file would
+// outgrow 4 MiB fails as a refused write does; and a writer gives up on a lock that stays with one
+// program for 5 seconds (a program that hangs or was stopped): the write fails with a FileUnusable
+// error that names the file and says another program holds it. A symbolic link in the file's place
+// is followed: its target is replaced, in the target's own folder, and the link stays.
 //
 // How the file is written: LF line ends; "REGEDIT4", a blank line, then every key as a section
 // "[HKEY_CURRENT_USER\path]" followed by its values and one blank line; keys depth first, parents
