@@ -69,21 +69,30 @@ SimStateError Unusable(const std::string& what, const std::string& path, const s
 const char* const StateFileName = "the simulated processor's state file";
 const char* const LogName = "the request log";
 
-// Empties the request log: a new or reset machine starts with an empty one.
-void EmptyLog(const std::string& logPath) {
+// Throws what a request log that cannot be used to verb ("read", "write", "empty") calls for.
+[[noreturn]] void LogUnusable(qrxposix::FileOutcome outcome, const std::string& logPath,
+                              const std::string& verb, const std::string& cause) {
+    if (outcome == qrxposix::FileOutcome::Failed)
+        throw SimStateError("cannot " + verb + " the request log " + Quote(logPath) + ": " + cause);
+    throw Unusable(LogName, logPath, cause);
+}
+
+// Opens the request log with flags; -1 when there is none (and flags create none).
+int OpenLog(const std::string& logPath, int flags, const std::string& verb) {
     int fd = -1;
     std::string cause;
-    switch (qrxposix::OpenRegularFile(logPath, O_WRONLY | O_TRUNC, 0, fd, cause)) {
-    case qrxposix::FileOutcome::Regular:
+    const qrxposix::FileOutcome outcome =
+        qrxposix::OpenRegularFile(logPath, flags, 0644, fd, cause);
+    if (outcome == qrxposix::FileOutcome::Regular || outcome == qrxposix::FileOutcome::Missing)
+        return fd;
+    LogUnusable(outcome, logPath, verb, cause);
+}
+
+// Empties the request log: a new or reset machine starts with an empty one.
+void EmptyLog(const std::string& logPath) {
+    const int fd = OpenLog(logPath, O_WRONLY | O_TRUNC, "empty");
+    if (fd >= 0)
         close(fd);
-        return;
-    case qrxposix::FileOutcome::Missing:
-        return;
-    case qrxposix::FileOutcome::Failed:
-        throw SimStateError("cannot empty the request log " + Quote(logPath) + ": " + cause);
-    default:
-        throw Unusable(LogName, logPath, cause);
-    }
 }
 
 } // namespace
@@ -202,16 +211,7 @@ void SimStore::AppendLog(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
     const std::string logPath = SimLogPath(path_);
-    int fd = -1;
-    std::string cause;
-    switch (qrxposix::OpenRegularFile(logPath, O_WRONLY | O_APPEND | O_CREAT, 0644, fd, cause)) {
-    case qrxposix::FileOutcome::Regular:
-        break;
-    case qrxposix::FileOutcome::Failed:
-        throw SimStateError("cannot write the request log " + Quote(logPath) + ": " + cause);
-    default:
-        throw Unusable(LogName, logPath, cause);
-    }
+    const int fd = OpenLog(logPath, O_WRONLY | O_APPEND | O_CREAT, "write");
     if (!qrxposix::WriteAll(fd, data)) {
         const std::string why = ErrnoText();
         if (fd >= 0)
@@ -267,16 +267,12 @@ std::vector<std::string> SimStore::ReadLog() {
     const std::string logPath = SimLogPath(path_);
     std::string text, cause;
     // One byte more than is kept tells whether the read began inside a line.
-    switch (qrxposix::ReadRegularFileTail(logPath, MaxLogReadBytes + 1, text, cause)) {
-    case qrxposix::FileOutcome::Regular:
-        break;
-    case qrxposix::FileOutcome::Missing:
+    const qrxposix::FileOutcome read =
+        qrxposix::ReadRegularFileTail(logPath, MaxLogReadBytes + 1, text, cause);
+    if (read == qrxposix::FileOutcome::Missing)
         return {};
-    case qrxposix::FileOutcome::Failed:
-        throw SimStateError("cannot read the request log " + Quote(logPath) + ": " + cause);
-    default:
-        throw Unusable(LogName, logPath, cause);
-    }
+    if (read != qrxposix::FileOutcome::Regular)
+        LogUnusable(read, logPath, "read", cause);
     if (text.size() > MaxLogReadBytes)
         text.erase(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1);
     return SplitSimLines(text);
