@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/posixlib/BaseDirectory.h"
 #include "platform/posixlib/Files.h"
@@ -20,12 +21,14 @@ namespace {
 // A state file takes under a kilobyte; whatever stands in its place is read no further than this.
 constexpr uint64_t MaxStateBytes = 64 * 1024;
 
-// Every log line is far shorter than this, so a log of more than TrimAtBytes holds more than
-// TrimAtBytes / MaxLogLineBytes lines, and trimming it to TrimKeepLines never goes below the
-// promised number.
+// The request log. Every line is cut to fewer than MaxLogLineBytes, so the last KeepLogBytes of
+// the log hold more than SimLogKeepLines whole lines whatever stands before them; once the log
+// passes TrimLogAtBytes it is cut back to them. Only that tail is ever read, so a log damaged
+// into one endless line costs a request no more than a healthy log does, and the log stays
+// bounded whatever it holds.
 constexpr size_t MaxLogLineBytes = 64;
-constexpr size_t TrimKeepLines = SimLogKeepLines + SimLogKeepLines / 2;
-constexpr size_t TrimAtBytes = MaxLogLineBytes * (SimLogKeepLines * 5 / 2);
+constexpr uint64_t KeepLogBytes = MaxLogLineBytes * (SimLogKeepLines * 3 / 2);
+constexpr uint64_t TrimLogAtBytes = MaxLogLineBytes * (SimLogKeepLines * 5 / 2);
 
 std::string ErrnoText() {
     return std::strerror(errno);
@@ -47,7 +50,7 @@ void MakeFolders(const std::string& folder) {
 // The request log is read from its end, and at most this much of it: a log trimmed to its
 // promised lines holds well under this, and a damaged one may hold anything.
 constexpr uint64_t MaxLogReadBytes = 4 * 1024 * 1024;
-static_assert(MaxLogReadBytes > TrimAtBytes, "a trimmed log must be read whole");
+static_assert(MaxLogReadBytes > TrimLogAtBytes, "a trimmed log must be read whole");
 
 // Written beside and renamed over, so a reader (or a crash) only ever finds the old or the new
 // content. Not flushed: the machine's state need not outlive the computer, any more than real
@@ -69,11 +72,16 @@ SimStateError Unusable(const std::string& what, const std::string& path, const s
 const char* const StateFileName = "the simulated processor's state file";
 const char* const LogName = "the request log";
 
+SimStateError LogError(const std::string& verb, const std::string& logPath,
+                       const std::string& cause) {
+    return SimStateError("cannot " + verb + " the request log " + Quote(logPath) + ": " + cause);
+}
+
 // Throws what a request log that cannot be used to verb ("read", "write", "empty") calls for.
 [[noreturn]] void LogUnusable(qrxposix::FileOutcome outcome, const std::string& logPath,
                               const std::string& verb, const std::string& cause) {
     if (outcome == qrxposix::FileOutcome::Failed)
-        throw SimStateError("cannot " + verb + " the request log " + Quote(logPath) + ": " + cause);
+        throw LogError(verb, logPath, cause);
     throw Unusable(LogName, logPath, cause);
 }
 
@@ -95,7 +103,61 @@ void EmptyLog(const std::string& logPath) {
         close(fd);
 }
 
+// The whole lines within the last maxBytes of the file open on fd: everything when the file is
+// no longer, else from the first line that starts within them.
+bool ReadLogTail(int fd, uint64_t maxBytes, std::string& text) {
+    text.clear();
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    // One byte more, to see whether the tail begins at a line's start.
+    const uint64_t from = size > maxBytes ? size - maxBytes - 1 : 0;
+    if (lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0 || !qrxposix::ReadAll(fd, text))
+        return false;
+    if (from > 0) {
+        const size_t firstLineEnd = text.find('\n');
+        text.erase(0, firstLineEnd == std::string::npos ? text.size() : firstLineEnd + 1);
+    }
+    return true;
+}
+
 } // namespace
+
+// The lines one request appended to the request log, which can be taken back while the store's
+// lock is held. Owns the log's descriptor.
+class SimStore::LogAppend {
+public:
+    LogAppend() = default;
+    explicit LogAppend(int fd) : fd_(fd) {}
+    ~LogAppend() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    LogAppend(LogAppend&& other) noexcept { Swap(other); }
+    LogAppend& operator=(LogAppend&& other) noexcept {
+        Swap(other);
+        return *this;
+    }
+
+    int Fd() const { return fd_; }
+    // The log's size before the append.
+    void StartsAt(off_t size) { before_ = size; }
+    void TakeBack() {
+        if (fd_ >= 0 && ftruncate(fd_, before_) != 0) {
+            // Nothing more can be done: the log keeps a line of a request that did not happen.
+        }
+    }
+
+private:
+    void Swap(LogAppend& other) noexcept {
+        std::swap(fd_, other.fd_);
+        std::swap(before_, other.before_);
+    }
+
+    int fd_ = -1;
+    off_t before_ = 0;
+};
 
 std::string SimStatePath(const std::string& explicitPath) {
     if (!explicitPath.empty())
@@ -206,41 +268,47 @@ void SimStore::LoadIfChanged() {
     loaded_ = true;
 }
 
-void SimStore::AppendLog(const std::vector<std::string>& lines) {
+SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
+    const std::string logPath = SimLogPath(path_);
+    LogAppend append(OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write"));
+    struct stat st;
+    if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
+        throw LogError("write", logPath, ErrnoText());
+    if (static_cast<uint64_t>(st.st_size) > TrimLogAtBytes) {
+        std::string tail;
+        if (!ReadLogTail(append.Fd(), KeepLogBytes, tail))
+            throw LogError("read", logPath, ErrnoText());
+        if (!ReplaceFile(logPath, tail))
+            throw LogError("trim", logPath, ErrnoText());
+        append = LogAppend(OpenLog(logPath, O_RDWR | O_APPEND, "write"));
+        if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
+            throw LogError("write", logPath, ErrnoText());
+    }
+    append.StartsAt(st.st_size);
     std::string data;
+    // A damaged log may end inside a line; the new lines still start on their own.
+    char last = '\n';
+    if (st.st_size > 0 && pread(append.Fd(), &last, 1, st.st_size - 1) != 1)
+        throw LogError("read", logPath, ErrnoText());
+    if (last != '\n')
+        data += '\n';
     for (const std::string& line : lines)
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
-    const std::string logPath = SimLogPath(path_);
-    const int fd = OpenLog(logPath, O_WRONLY | O_APPEND | O_CREAT, "write");
-    if (!qrxposix::WriteAll(fd, data)) {
+    if (!qrxposix::WriteAll(append.Fd(), data)) {
         const std::string why = ErrnoText();
-        if (fd >= 0)
-            close(fd);
-        throw SimStateError("cannot write the request log " + Quote(logPath) + ": " + why);
+        append.TakeBack(); // no part of a line is left behind
+        throw LogError("write", logPath, why);
     }
-    struct stat st;
-    const bool full = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > TrimAtBytes;
+    return append;
+}
+
+void SimStore::CheckLog() {
+    Lock lock(*this);
+    const std::string logPath = SimLogPath(path_);
+    const int fd = OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write");
+    if (fd < 0)
+        throw LogError("write", logPath, ErrnoText());
     close(fd);
-    if (!full)
-        return;
-    // Keep the newest lines; the appends since the last trim make this rare.
-    std::string text;
-    if (!qrxposix::ReadWholeFile(logPath, text, UINT64_MAX))
-        return;
-    // from becomes the start of the newest TrimKeepLines lines.
-    size_t from = 0, count = 0, i = text.empty() ? 0 : text.size() - 1;
-    while (i > 0) {
-        const size_t nl = text.rfind('\n', i - 1);
-        if (nl == std::string::npos)
-            break;
-        if (++count == TrimKeepLines) {
-            from = nl + 1;
-            break;
-        }
-        i = nl;
-    }
-    if (from > 0 && !ReplaceFile(logPath, text.substr(from)))
-        throw SimStateError("cannot trim the request log " + Quote(logPath) + ": " + ErrnoText());
 }
 
 void SimStore::Transact(const Change& change) {
@@ -248,11 +316,20 @@ void SimStore::Transact(const Change& change) {
     LoadIfChanged();
     SimMachine m = machine_;
     std::vector<std::string> log;
-    const bool changed = change(m, log);
-    if (changed && !(m == machine_))
-        Write(m);
+    const bool changed = change(m, log) && !(m == machine_);
+    // A request is all or nothing: its log line is written first, and taken back when the
+    // machine cannot be stored, so a request whose line cannot be written has no effect.
+    LogAppend appended;
     if (!log.empty())
-        AppendLog(log);
+        appended = AppendLog(log);
+    if (changed) {
+        try {
+            Write(m);
+        } catch (...) {
+            appended.TakeBack();
+            throw;
+        }
+    }
 }
 
 void SimStore::Replace(const SimMachine& m) {

@@ -39,23 +39,31 @@ public:
 
     // Runs change on the current machine under the exclusive lock. A missing state file is
     // created as the default preset first. When change returns true the machine is written back
-    // atomically; the lines it adds to log are appended to the request log. Throws
-    // SimStateError when the file is damaged or cannot be read or written.
+    // atomically; the lines it adds to log are appended to the request log. All or nothing: when
+    // the lines cannot be logged the machine is not written, and when the machine cannot be
+    // written the lines are taken back. Throws SimStateError when the file is damaged or cannot
+    // be read or written, or the log cannot be written.
     using Change = std::function<bool(SimMachine&, std::vector<std::string>& log)>;
     void Transact(const Change& change);
 
     // Replaces whatever is on disk (damaged or not) with m and empties the log.
     void Replace(const SimMachine& m);
 
-    // The request log, oldest first, and emptying it.
+    // Throws SimStateError when the request log cannot be opened for writing, as no request
+    // could then succeed.
+    void CheckLog();
+
+    // The request log, oldest first (only its newest lines when it has grown far past what it
+    // keeps), and emptying it.
     std::vector<std::string> ReadLog();
     void ClearLog();
 
 private:
     class Lock;
+    class LogAppend;
     void LoadIfChanged();
     void Write(const SimMachine& m);
-    void AppendLog(const std::vector<std::string>& lines);
+    LogAppend AppendLog(const std::vector<std::string>& lines);
 
     std::string path_;
     int lockFd_ = -1;

@@ -79,8 +79,10 @@ private:
 std::unique_ptr<Backend> OpenSimulatedBackend() {
     try {
         auto store = std::make_unique<SimStore>(SimStatePath());
-        // Creates a missing machine and refuses the open when the file is damaged.
+        // Creates a missing machine and refuses the open when the file is damaged, or when the
+        // request log cannot be written, as no request could then succeed.
         store->Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+        store->CheckLog();
         return std::make_unique<SimulatedBackend>(std::move(store));
     } catch (const std::exception& e) {
         ReportProblem(e.what());

@@ -432,3 +432,81 @@ TEST(Store, LogIsTrimmedButKeepsItsNewestTenThousandLinesInOrder) {
     store.ClearLog();
     EXPECT_TRUE(store.ReadLog().empty());
 }
+
+TEST(Store, ARequestIsStoredWithItsLogLineOrNotAtAll) {
+    const std::string path = StateIn("all-or-nothing");
+    const std::string logPath = SimLogPath(path);
+    SimStore store(path);
+    auto portIs = [&](uint32_t value) {
+        store.Transact([&](SimMachine& m, std::vector<std::string>&) {
+            m.port = value;
+            return true;
+        });
+    };
+    portIs(1);
+    const std::string state = ReadFile(path);
+
+    // The log line cannot be written: the machine is not written either.
+    ASSERT_EQ(mkdir(logPath.c_str(), 0755), 0);
+    EXPECT_THROW(store.Transact([](SimMachine& m, std::vector<std::string>& log) {
+        m.port = 2;
+        log.push_back("Out FFF8 00000002");
+        return true;
+    }),
+                 SimStateError);
+    EXPECT_EQ(ReadFile(path), state);
+    ASSERT_EQ(rmdir(logPath.c_str()), 0);
+
+    // The machine cannot be written: its line is taken back.
+    WriteFile(logPath, "ReadCr0 -> 8005003B\n");
+    EXPECT_THROW(store.Transact([&](SimMachine& m, std::vector<std::string>& log) {
+        m.port = 3;
+        log.push_back("Out FFF8 00000003");
+        EXPECT_EQ(unlink(path.c_str()), 0);
+        EXPECT_EQ(mkdir(path.c_str(), 0755), 0);
+        return true;
+    }),
+                 SimStateError);
+    EXPECT_EQ(ReadFile(logPath), "ReadCr0 -> 8005003B\n");
+}
+
+TEST(Store, ADamagedLogIsReadOnlyAtItsTailAndCutBackToIt) {
+    // Far larger than any log of ours, without a line end: a hole, so the test writes nothing
+    // of it, but a reader of the whole file would still read and keep every byte.
+    constexpr off_t Huge = off_t{200} << 20;
+    const struct {
+        const char* name;
+        off_t garbage;    // bytes without a line end at the start
+        std::string rest; // what follows them
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"a huge log with no line end", Huge, "", {}},
+        {"a huge log ending in lines", Huge, "\nReadCr0 -> 8005003B\n", {"ReadCr0 -> 8005003B"}},
+        {"a log ending inside a line", 0, "ReadCr0 -> 800", {"ReadCr0 -> 800"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = StateIn(std::string("damaged-log-") + c.name);
+        SimStore store(path);
+        store.Transact([](SimMachine&, std::vector<std::string>&) { return false; });
+        {
+            const int fd = open(SimLogPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, c.garbage), 0);
+            ASSERT_EQ(pwrite(fd, c.rest.data(), c.rest.size(), c.garbage),
+                      static_cast<ssize_t>(c.rest.size()));
+            close(fd);
+        }
+        EXPECT_EQ(store.ReadLog(), c.shown);
+        store.Transact([](SimMachine&, std::vector<std::string>& log) {
+            log.push_back("SetL1Cache 1");
+            return false;
+        });
+        std::vector<std::string> expected = c.shown;
+        expected.push_back("SetL1Cache 1");
+        EXPECT_EQ(store.ReadLog(), expected);
+        struct stat st;
+        ASSERT_EQ(stat(SimLogPath(path).c_str(), &st), 0);
+        EXPECT_LT(st.st_size, off_t{4} << 20) << "the log was not cut back";
+    }
+}

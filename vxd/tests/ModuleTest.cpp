@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,28 +159,54 @@ TEST_F(Module, DamageAfterOpenFailsRequestsUntilReset) {
     EXPECT_EQ(one[0], 0x8005003Bu);
 }
 
-TEST(ModuleOpen, DamagedStateRefusesTheOpenWithAClearMessage) {
-    WriteFile(std::getenv("QRX_SIM_STATE"), "format 1\npreset k6\nvendor Authentic AMD\n");
-    const std::string errFile = TestDir() + "/stderr.txt";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        const DeviceHandle h = OpenDevice(ModuleName(), DeviceDeleteOnClose);
-        _exit(h == InvalidDeviceHandle ? 0 : 1);
+TEST_F(Module, ARequestThatCannotBeLoggedFailsAndHasNoEffect) {
+    const std::string log = StatePath() + ".log";
+    ASSERT_EQ(unlink(log.c_str()), 0);
+    ASSERT_EQ(mkdir(log.c_str(), 0755), 0);
+    std::vector<uint32_t> none;
+    EXPECT_FALSE(Send(5, {1}, none)) << "L1 switched off without a log line";
+    ASSERT_EQ(rmdir(log.c_str()), 0);
+    EXPECT_EQ(SimGet("CR0"), "8005003B");
+}
+
+TEST(ModuleOpen, UnusableFilesRefuseTheOpenWithAClearMessage) {
+    const std::string state = StatePath(), log = state + ".log";
+    const struct {
+        const char* name;
+        std::function<void()> spoil;
+        std::vector<std::string> told;
+    } cases[] = {
+        {"a damaged state file",
+         [&] { WriteFile(state, "format 1\npreset k6\nvendor Authentic AMD\n"); },
+         {"\"" + state + "\" is damaged", "line 3", "qrxsim reset"}},
+        // No request could be logged, so none could succeed.
+        {"a folder in the request log's place",
+         [&] { ASSERT_EQ(mkdir(log.c_str(), 0755), 0); },
+         {"cannot write the request log \"" + log + "\": Is a directory"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim({"reset"});
+        c.spoil();
+        const std::string errFile = TestDir() + "/stderr.txt";
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 2);
+            const DeviceHandle h = OpenDevice(ModuleName(), DeviceDeleteOnClose);
+            _exit(h == InvalidDeviceHandle ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the open was not refused";
+        const std::string message = ReadFile(errFile);
+        EXPECT_EQ(message.rfind("qrxvxd.vxd: ", 0), 0u) << message;
+        for (const std::string& part : c.told)
+            EXPECT_NE(message.find(part), std::string::npos) << message;
+        rmdir(log.c_str());
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the open was not refused";
-    const std::string message = ReadFile(errFile);
-    EXPECT_NE(message.find("qrxvxd.vxd: "), std::string::npos) << message;
-    EXPECT_NE(message.find("\"" + std::string(std::getenv("QRX_SIM_STATE")) + "\" is damaged"),
-              std::string::npos)
-        << message;
-    EXPECT_NE(message.find("line 3"), std::string::npos) << message;
-    EXPECT_NE(message.find("qrxsim reset"), std::string::npos) << message;
 }
 
 TEST(ModuleOpen, MissingStateIsCreatedAsK63Plus) {
