@@ -117,26 +117,44 @@ private:
         TrimRight(line);
         if (line.back() != ']')
             Fail(lineNo_, "a key line must end with \"]\"");
-        const std::string path = line.substr(1, line.size() - 2);
+        std::string path = line.substr(1, line.size() - 2);
         if (!path.empty() && path[0] == '-')
             Fail(lineNo_, "a key deletion \"[-...]\" has no place in a stored registry");
         // Counted before the path is split: a hostile line may hold a million names.
         if (static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) > MaxRegistryKeyDepth)
             Fail(lineNo_, "the key is nested deeper than " + std::to_string(MaxRegistryKeyDepth) +
                               " levels, the most a registry holds");
-        std::vector<std::string> names = SplitRegistryPath(path);
-        if (!SameRegistryName(names.front(), RootName))
-            Fail(lineNo_, "the key is not under HKEY_CURRENT_USER, the only root kept here");
-        names.erase(names.begin());
+        // Every key's line repeats the path of the keys above it, and the registry writes a key
+        // right after its parent: what this line shares with the last one was read and walked
+        // there. Walking it again from the root would make a key n levels deep cost n squared
+        // lookups.
+        RegistryKeyNode* key = &root;
+        std::vector<std::string> names;
+        if (lastKey_ && path.size() > lastPath_.size() && path[lastPath_.size()] == '\\' &&
+            path.compare(0, lastPath_.size(), lastPath_) == 0) {
+            key = lastKey_;
+            names = SplitRegistryPath(path.substr(lastPath_.size() + 1));
+        } else {
+            names = SplitRegistryPath(path);
+            if (!SameRegistryName(names.front(), RootName))
+                Fail(lineNo_, "the key is not under HKEY_CURRENT_USER, the only root kept here");
+            names.erase(names.begin());
+        }
         for (const std::string& name : names)
             if (!ValidRegistryKeyName(name))
                 Fail(lineNo_, "a key name is empty or holds a control character");
-        std::vector<std::string> stored;
-        keys_ += CreateRegistryKey(root, names, stored);
+        std::string stored;
+        for (const std::string& name : names) {
+            bool created = false;
+            key = &key->Child(name, stored, created);
+            keys_ += created ? 1 : 0;
+        }
         if (keys_ > MaxRegistryKeys)
             Fail(lineNo_, "the file holds more than " + std::to_string(MaxRegistryKeys) +
                               " keys, far more than a registry of profiles takes");
-        return *FindRegistryKey(root, names);
+        lastPath_ = std::move(path);
+        lastKey_ = key;
+        return *key;
     }
 
     // A quoted text starting at line[pos] (the opening quote); pos ends after the closing quote.
@@ -261,6 +279,9 @@ private:
     size_t pos_ = 0;
     size_t lineNo_ = 0;
     size_t keys_ = 0;
+    // The last key line's path and its key.
+    std::string lastPath_;
+    RegistryKeyNode* lastKey_ = nullptr;
 };
 
 // --- Writing ---

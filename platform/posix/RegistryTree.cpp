@@ -114,9 +114,10 @@ bool RegistryKeyNode::DeleteValue(const std::string& name) {
 
 RegistryKeyNode& RegistryKeyNode::Child(const std::string& name, std::string& stored,
                                         bool& created) {
-    auto it = subkeys.find(name);
-    if (it == subkeys.end()) {
-        it = subkeys.emplace(name, std::make_unique<RegistryKeyNode>()).first;
+    // One search finds the key or the place for it.
+    auto it = subkeys.lower_bound(name);
+    if (it == subkeys.end() || RegistryNameLess()(name, it->first)) {
+        it = subkeys.emplace_hint(it, name, std::make_unique<RegistryKeyNode>());
         created = true;
     }
     stored = it->first;
