@@ -7,14 +7,17 @@
 #include <QString>
 #include <QWidget>
 
+#include "gui/QtText.h"
+
 namespace {
 QPointer<QWidget>& DialogParent() {
     static QPointer<QWidget> parent;
     return parent;
 }
 
+// A message may quote a profile name in the registry's own encoding.
 QString DisplayText(const std::string& text) {
-    QString result = QString::fromStdString(text);
+    QString result = ReadableText(text);
     result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return result;
 }

@@ -27,6 +27,7 @@
 #include "gui/ContextHelp.h"
 #include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
+#include "gui/ProfileNames.h"
 #include "gui/QtText.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit2.h"
@@ -251,15 +252,7 @@ void TForm1::RefreshProfileList() {
     std::vector<std::string> names;
     if (!RegistryUnusable)
         GetProfileNames(names);
-    // The list is sorted as the user reads it, without regard to case.
-    QStringList items;
-    for (const std::string& name : names)
-        items << Q(name);
-    std::stable_sort(items.begin(), items.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
-    LoadProfileCombo->clear();
-    LoadProfileCombo->addItems(items);
+    ShowProfileNames(*LoadProfileCombo, names);
     LoadProfileCombo->setCurrentIndex(LoadProfileCombo->count() == count ? index : -1);
     DeleteProfileButton->setEnabled(LoadProfileCombo->currentIndex() >= 0);
 }
@@ -372,7 +365,7 @@ void TForm1::LoadProfileComboChange(QObject*) {
     };
     try {
         if (LoadProfileCombo->currentIndex() >= 0) {
-            if (!LoadProfile(LoadProfileCombo->currentText().toStdString(), CurrentSettings))
+            if (!LoadProfile(ChosenProfileName(*LoadProfileCombo), CurrentSettings))
                 ShowError("An error occurred while loading profile from registry.");
         }
     } catch (const RegistryError&) {
@@ -385,7 +378,7 @@ void TForm1::LoadProfileComboChange(QObject*) {
 }
 
 void TForm1::DeleteProfileButtonClick(QObject*) {
-    const std::string name = LoadProfileCombo->currentText().toStdString();
+    const std::string name = ChosenProfileName(*LoadProfileCombo);
     if (name == StartupProfileName) {
         if (ConfirmBox(
                 "This will disable the 'auto apply at windows startup' feature. Are you sure?")) {

@@ -13,6 +13,7 @@
 #include "gui/Application.h"
 #include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
+#include "gui/ProfileNames.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
 
@@ -91,20 +92,14 @@ void TSaveProfileDialog::FormCreate(QObject*) {
         if (error.Kind() != RegistryErrorKind::FileUnusable)
             throw;
     }
-    QStringList items;
-    for (const std::string& name : names)
-        items << QString::fromStdString(name);
-    std::stable_sort(items.begin(), items.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
-    SaveEdit->clear();
-    SaveEdit->addItems(items);
+    ShowProfileNames(*SaveEdit, names);
     SaveEdit->setCurrentIndex(-1);
     SaveEdit->setEditText(QString());
 }
 
 void TSaveProfileDialog::OKClick(QObject*) {
-    const std::string name = SaveEdit->currentText().toStdString();
+    // A name chosen from the list overwrites that very profile, whatever its encoding.
+    const std::string name = ProfileNameInField(*SaveEdit);
     if (name.empty()) {
         Beep();
         return;

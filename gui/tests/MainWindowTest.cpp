@@ -27,6 +27,7 @@
 #include "driver/wintweak.h"
 #include "gui/Application.h"
 #include "gui/GuiFont.h"
+#include "gui/QtText.h"
 #include "gui/SpinButton.h"
 #include "gui/Unit1.h"
 #include "gui/Unit2.h"
@@ -700,6 +701,56 @@ TEST_F(MainWindow, ProfileListIsSortedAndKeepsOrLosesItsSelection) {
     EXPECT_EQ(form.LoadProfileCombo->count(), 2);
     EXPECT_EQ(form.LoadProfileCombo->currentIndex(), -1) << "the count changed";
     EXPECT_FALSE(form.DeleteProfileButton->isEnabled());
+}
+
+TEST(ProfileNames, BytesThatAreNotUtf8ReadAsWindows1252) {
+    const struct {
+        std::string bytes;
+        QString shown;
+    } cases[] = {
+        {"Fast", "Fast"},
+        {"B\xC3\xBCro \xE2\x82\xAC", QString::fromUtf8("B\xC3\xBCro \xE2\x82\xAC")},
+        {"B\xFCro \x80", QString::fromUtf8("B\xC3\xBCro \xE2\x82\xAC")},
+        // Each byte of a sequence that is not well-formed UTF-8 on its own: an overlong form,
+        // a surrogate, a cut sequence, a byte Windows-1252 leaves undefined.
+        {"\xC0\xAF|\xED\xA0\x80|\xE2\x82|\x81",
+         QString::fromUtf8("\xC3\x80\xC2\xAF|\xC3\xAD\xC2\xA0\xE2\x82\xAC|\xC3\xA2\xE2\x80\x9A|"
+                           "\xC2\x81")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadableText(c.bytes), c.shown) << c.bytes;
+}
+
+TEST_F(MainWindow, AWindows1252ProfileNameShowsReadablyLoadsAndDeletesAsStored) {
+    ResetSimulator("k6-3+");
+    // "B\xFCro" as a REGEDIT4 file from Windows holds it, and "B\xC3\xBCro" as Linux writes it:
+    // two profiles that read the same.
+    WriteRegistryFile("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\B\xFCro]\n"
+                      "\"L1CacheEnabled\"=dword:00000000\n\n"
+                      "[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\B\xC3\xBCro]\n"
+                      "\"L2CacheEnabled\"=dword:00000000\n");
+    ASSERT_TRUE(LoadDriver());
+    TForm1 form;
+    ASSERT_EQ(form.LoadProfileCombo->count(), 2);
+    const int windows = form.LoadProfileCombo->findData(QByteArray("B\xFCro"));
+    ASSERT_GE(windows, 0);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(form.LoadProfileCombo->itemText(i), QString::fromUtf8("B\xC3\xBCro"));
+
+    form.LoadProfileCombo->setCurrentIndex(windows);
+    emit form.LoadProfileCombo->activated(windows);
+    EXPECT_EQ(dialogs.boxes, std::vector<RecordedBox>());
+    EXPECT_FALSE(form.CurrentSettings.L1CacheEnabled) << "the Windows-1252 profile was loaded";
+    EXPECT_TRUE(form.CurrentSettings.L2CacheEnabled) << "not the UTF-8 one";
+
+    form.LoadProfileCombo->setCurrentIndex(form.LoadProfileCombo->findData(QByteArray("B\xFCro")));
+    dialogs.answers = {true};
+    form.DeleteProfileButton->click();
+    EXPECT_EQ(dialogs.confirmations,
+              std::vector<std::string>{"Delete profile: B\xFCro. Are you sure?"});
+    EXPECT_FALSE(ProfileExists("B\xFCro"));
+    EXPECT_TRUE(ProfileExists("B\xC3\xBCro"));
+    EXPECT_EQ(form.LoadProfileCombo->count(), 1);
 }
 
 TEST_F(MainWindow, CancelledDeletionChangesNothing) {

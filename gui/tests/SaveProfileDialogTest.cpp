@@ -67,6 +67,21 @@ TEST_F(SaveProfileDialog, HasItsCaptionSizeAndControls) {
     EXPECT_FALSE(dialog->windowFlags() & Qt::WindowContextHelpButtonHint);
 }
 
+TEST_F(SaveProfileDialog, ANameChosenFromTheListOverwritesThatProfileWhateverItsEncoding) {
+    ASSERT_TRUE(SaveProfile("B\xFCro", settings)); // Windows-1252, as a REGEDIT4 file gives it
+    auto dialog = Make();
+    dialog->show();
+    settings.L2CacheEnabled = false;
+    dialog->ProfileSettings = settings;
+    dialog->SaveEdit->setCurrentIndex(0);
+    EXPECT_EQ(dialog->SaveEdit->currentText(), QString::fromUtf8("B\xC3\xBCro"));
+    dialog->OK->click();
+    EXPECT_EQ(dialogs.confirmations,
+              std::vector<std::string>{"Profile B\xFCro already exists. Overwrite?"});
+    EXPECT_FALSE(Stored("B\xFCro").L2CacheEnabled);
+    EXPECT_FALSE(ProfileExists("B\xC3\xBCro")) << "the shown name was encoded again";
+}
+
 TEST_F(SaveProfileDialog, EnterSavesTheTypedNameAndCloses) {
     auto dialog = Make();
     dialog->show();

@@ -51,6 +51,27 @@ bool StartsWithNoCase(const std::string& text, size_t pos, const char* prefix) {
     return text.size() - pos >= n && SameRegistryName(text.substr(pos, n), prefix);
 }
 
+constexpr const char* VersionFiveHeader = "Windows Registry Editor Version 5.00";
+
+// The name iconv knows a UTF-16 text by, or null for a text in an 8-bit encoding: a byte-order
+// mark, or a first line that reads as one of the registry editor's headers in UTF-16.
+const char* Utf16Encoding(const std::string& text) {
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+        return "UTF-16"; // iconv reads the mark
+    for (const bool bigEndian : {false, true}) {
+        std::string ascii;
+        for (size_t i = 0; i + 1 < text.size() && ascii.size() < 40; i += 2) {
+            const char low = bigEndian ? text[i + 1] : text[i];
+            if ((bigEndian ? text[i] : text[i + 1]) != '\0' || low == '\0')
+                break;
+            ascii += low;
+        }
+        if (ascii.rfind(Header, 0) == 0 || ascii.rfind(VersionFiveHeader, 0) == 0)
+            return bigEndian ? "UTF-16BE" : "UTF-16LE";
+    }
+    return nullptr;
+}
+
 std::string Quote(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -69,8 +90,10 @@ public:
         std::string line;
         NextLine(line);
         TrimRight(line);
-        if (line != Header)
+        if (line != Header) {
+            RefuseLaterFormats(line);
             Fail(1, "the file does not begin with the line REGEDIT4");
+        }
         RegistryKeyNode* current = nullptr;
         while (NextLine(line)) {
             TrimLeft(line);
@@ -105,12 +128,29 @@ private:
         return true;
     }
 
-    [[noreturn]] void Fail(size_t line, const std::string& cause) const {
+    [[noreturn]] void Fail(size_t line, const std::string& cause,
+                           const std::string& remedy = "correct that line or move the file "
+                                                       "away") const {
         throw RegistryError(RegistryErrorKind::FileUnusable,
                             "The registry file " + fileName_ + " cannot be read: line " +
                                 std::to_string(line) + ": " + cause +
-                                ". The file is left unchanged; correct that line or move the "
-                                "file away.");
+                                ". The file is left unchanged; " + remedy + ".");
+    }
+
+    // The registry editor of later Windows exports "Windows Registry Editor Version 5.00" files,
+    // in UTF-16; a user who brings one along is told what it is and how to make it REGEDIT4.
+    void RefuseLaterFormats(const std::string& firstLine) const {
+        const std::string exportAgain = "export it again as REGEDIT4 (\"Win9x/NT4 Registration "
+                                        "Files\" in the registry editor), or ";
+        if (const char* encoding = Utf16Encoding(text_))
+            Fail(1,
+                 "the file is in UTF-16, as the registry editor writes \"" +
+                     std::string(VersionFiveHeader) + "\" files, not REGEDIT4",
+                 exportAgain + "convert it with iconv -f " + encoding +
+                     " -t WINDOWS-1252 and change its first line to REGEDIT4");
+        if (firstLine == VersionFiveHeader)
+            Fail(1, "the file is a \"" + std::string(VersionFiveHeader) + "\" file, not REGEDIT4",
+                 exportAgain + "change its first line to REGEDIT4");
     }
 
     RegistryKeyNode& ParseKeyLine(std::string line, RegistryKeyNode& root) {

@@ -250,14 +250,33 @@ TEST(RegistryFile, HexLinesBreakWhereTheRegistryEditorBreaksThem) {
     }
 }
 
+// The text in UTF-16, as later registry editors export it.
+std::string Utf16(const std::string& text, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : text)
+        out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+}
+
 TEST(RegistryFile, AFileThatCannotBeParsedIsReportedWithItsNameAndLine) {
+    const std::string versionFive = "Windows Registry Editor Version 5.00\r\n\r\n";
     struct Case {
-        const char* text;
+        std::string text;
         int line;
         const char* cause;
     } cases[] = {
         {"[HKEY_CURRENT_USER\\A]\n", 1, "does not begin with the line REGEDIT4"},
-        {"Windows Registry Editor Version 5.00\n", 1, "REGEDIT4"},
+        {versionFive, 1,
+         "a \"Windows Registry Editor Version 5.00\" file, not REGEDIT4. The file is left "
+         "unchanged; export it again as REGEDIT4"},
+        {Utf16(versionFive, false, true), 1,
+         "in UTF-16, as the registry editor writes \"Windows Registry Editor Version 5.00\" "
+         "files, not REGEDIT4. The file is left unchanged; export it again as REGEDIT4 "
+         "(\"Win9x/NT4 Registration Files\" in the registry editor), or convert it with iconv -f "
+         "UTF-16 -t WINDOWS-1252 and change its first line to REGEDIT4."},
+        {Utf16(versionFive, false, false), 1, "iconv -f UTF-16LE "},
+        {Utf16("REGEDIT4\n", true, false), 1, "iconv -f UTF-16BE "},
+        {Utf16("REGEDIT4\n", true, true), 1, "iconv -f UTF-16 "},
         {"REGEDIT4\n\n\"a\"=dword:1\n", 3, "before the first key"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n", 2, "not under HKEY_CURRENT_USER"},
         {"REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n", 2, "key deletion"},
