@@ -30,9 +30,11 @@ else()
 endif()
 
 # qrx_fuzzed_library(TARGET)
-# A library whose text reader a fuzz target exercises: where fuzz targets are built, it carries
-# libFuzzer's coverage instrumentation, so the fuzzer sees which paths an input reaches. The
-# library is still compiled once; tests linking it are unaffected by the instrumentation.
+# A library that a fuzz target links, directly or through the driver module it loads: where fuzz
+# targets are built, it carries libFuzzer's coverage instrumentation, so the fuzzer sees which
+# paths an input reaches in every layer it drives, not only in the reader itself. The library is
+# still compiled once; the tests link the same library and the sanitizer runtime answers the
+# instrumentation's calls, so they run and check exactly what they do in the other build.
 function(qrx_fuzzed_library target)
   if(QRX_FUZZERS)
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
