@@ -182,7 +182,10 @@ TEST(ModuleOpen, UnusableFilesRefuseTheOpenWithAClearMessage) {
         // No request could be logged, so none could succeed.
         {"a folder in the request log's place",
          [&] { ASSERT_EQ(mkdir(log.c_str(), 0755), 0); },
-         {"cannot write the request log \"" + log + "\": Is a directory"}},
+         {"the request log \"" + log + "\" cannot be used: it is a folder"}},
+        {"a FIFO in the request log's place",
+         [&] { ASSERT_EQ(mkfifo(log.c_str(), 0644), 0); },
+         {"the request log \"" + log + "\" cannot be used: it is a named pipe"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,7 +208,7 @@ TEST(ModuleOpen, UnusableFilesRefuseTheOpenWithAClearMessage) {
         EXPECT_EQ(message.rfind("qrxvxd.vxd: ", 0), 0u) << message;
         for (const std::string& part : c.told)
             EXPECT_NE(message.find(part), std::string::npos) << message;
-        rmdir(log.c_str());
+        std::remove(log.c_str());
     }
 }
 
