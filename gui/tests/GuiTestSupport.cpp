@@ -1,6 +1,7 @@
 // Support for the GUI tests (see GuiTestSupport.h).
 #include "GuiTestSupport.h"
 
+#include <QCursor>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -36,12 +37,15 @@ private:
     testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Every test starts as a fresh program would: the test main empties the private home (no
-// registry file, no log-on entry), and the debug window's counter and toggle are at their start
-// values, whatever the test before it left, so the tests pass in any order and in one process.
+// registry file, no log-on entry), the debug window's counter and toggle are at their start
+// values, and the pointer rests outside where the windows open, whatever the test before it
+// left, so the tests pass in any order, repeated and in one process. A window that opened under
+// a pointer left over a page tab would start with that tab hot.
 class FreshStart : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
         DebugTickCount = 0;
         DebugToggle = false;
+        QCursor::setPos(0, 0);
     }
 };
 
