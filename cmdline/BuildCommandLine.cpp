@@ -39,22 +39,26 @@ std::string RangeGroup(const char* name, const MTRRTp& range) {
 
 } // namespace
 
+// A feature whose state nobody read or gave has no group: the text, applied at every log-on,
+// would otherwise write what a failed read left.
 std::string BuildCommandLine(const SettingsTp& settings) {
+    const SettingsTp& s = settings;
     std::string text;
-    if (settings.WA.WASupported)
-        text +=
-            "/WA " + IntToText(settings.WA.WALimit) + " " + BoolToDigit(settings.WA.WA1516MB) + " ";
-    if (settings.L1Supported)
-        text += "/L1 " + BoolToDigit(settings.L1CacheEnabled) + " ";
-    if (settings.L2Supported)
-        text += "/L2 " + BoolToDigit(settings.L2CacheEnabled) + " ";
-    if (settings.DataPrefetchSupported)
-        text += "/DP " + BoolToDigit(settings.DataPrefetchEnabled) + " ";
-    if (settings.WC.WCSupported)
-        text += RangeGroup("/MTRR0", settings.WC.MTRR0) + RangeGroup("/MTRR1", settings.WC.MTRR1);
-    if (settings.CPU.MultiplierSupported)
-        text += "/M " + MultiplierToText(settings.CPU.Multiplier) + " ";
-    if (settings.WriteOrderingSupported)
-        text += "/WO " + WriteOrderingDigit(settings.WriteOrderingType);
+    if (s.WA.WASupported && !s.WA.WAUnread)
+        text += "/WA " + IntToText(s.WA.WALimit) + " " + BoolToDigit(s.WA.WA1516MB) + " ";
+    if (s.L1Supported && !s.L1Unread)
+        text += "/L1 " + BoolToDigit(s.L1CacheEnabled) + " ";
+    if (s.L2Supported && !s.L2Unread)
+        text += "/L2 " + BoolToDigit(s.L2CacheEnabled) + " ";
+    if (s.DataPrefetchSupported && !s.DataPrefetchUnread)
+        text += "/DP " + BoolToDigit(s.DataPrefetchEnabled) + " ";
+    if (s.WC.WCSupported && !s.WC.MTRR0.Unread)
+        text += RangeGroup("/MTRR0", s.WC.MTRR0);
+    if (s.WC.WCSupported && !s.WC.MTRR1.Unread)
+        text += RangeGroup("/MTRR1", s.WC.MTRR1);
+    if (s.CPU.MultiplierSupported && !s.CPU.MultiplierUnread)
+        text += "/M " + MultiplierToText(s.CPU.Multiplier) + " ";
+    if (s.WriteOrderingSupported && !s.WriteOrderingUnread)
+        text += "/WO " + WriteOrderingDigit(s.WriteOrderingType);
     return text;
 }

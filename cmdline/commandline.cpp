@@ -177,6 +177,7 @@ bool ApplyRange(Cursor& c, const std::string& name, ApplyTarget& target) {
     else if (value == "U")
         range.MemoryType = MemoryTypeTp::Uncached;
     range.Enabled = true;
+    range.Unread = false;
     return true;
 }
 
@@ -196,20 +197,24 @@ bool ApplyWA(Cursor& c, const std::string&, ApplyTarget& target) {
     else if (value == "1")
         wa.WA1516MB = true;
     wa.WAEnabled = true;
+    wa.WAUnread = false;
     return true;
 }
 
 bool ApplyOnOff(Cursor& c, const std::string& name, ApplyTarget& target) {
     SettingsTp& working = target.working;
-    bool& field = name == "/L1"   ? working.L1CacheEnabled
-                  : name == "/L2" ? working.L2CacheEnabled
-                                  : working.DataPrefetchEnabled;
+    const bool l1 = name == "/L1", l2 = name == "/L2";
+    bool& field = l1   ? working.L1CacheEnabled
+                  : l2 ? working.L2CacheEnabled
+                       : working.DataPrefetchEnabled;
+    bool& unread = l1 ? working.L1Unread : l2 ? working.L2Unread : working.DataPrefetchUnread;
     std::string value;
     c.TakeValue(value);
     if (value == "0")
         field = false;
     else if (value == "1")
         field = true;
+    unread = false;
     return true;
 }
 
@@ -222,6 +227,7 @@ bool ApplyWriteOrdering(Cursor& c, const std::string&, ApplyTarget& target) {
         target.working.WriteOrderingType = WriteOrderingTp::SEWBED;
     else if (value == "2")
         target.working.WriteOrderingType = WriteOrderingTp::GEWBED;
+    target.working.WriteOrderingUnread = false;
     return true;
 }
 
@@ -231,6 +237,7 @@ bool ApplyMultiplier(Cursor& c, const std::string&, ApplyTarget& target) {
     for (const MultiplierText& m : MultiplierTexts)
         if (value == m.text)
             target.working.CPU.Multiplier = m.index;
+    target.working.CPU.MultiplierUnread = false;
     return true;
 }
 

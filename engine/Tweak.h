@@ -55,6 +55,16 @@ enum class WriteOrderingTp : uint8_t {
 // Multiplier indices 0..7 order the ratios "2.0" to "6.0" from lowest to highest.
 constexpr int MultiplierCount = 8;
 
+// Values nobody knows. A failed read leaves the zeros of its cleared buffer in the record, and
+// a feature that identification installed but never read back holds only its default; neither
+// is the processor's state. Each feature therefore carries an Unread flag beside its value:
+// GetAllSettings sets it when the feature's read fails and clears it when the read succeeds,
+// and whoever gives the feature a value (the command line, a profile, the window) clears it.
+// An apply leaves an unread feature alone, and neither a profile nor the parameter text holds
+// it, so a value no one read or gave never reaches the processor, now or at the next log-on.
+// A record put together by hand counts as given: the flags are false by default, and only
+// identification and a failed read set them.
+
 struct CPUTp {
     std::string Name = "Unknown CPU";
     bool VendorUnknown = true;
@@ -67,6 +77,7 @@ struct CPUTp {
     bool MultiplierKnown = false;
     bool MultiplierSupported = false;
     uint8_t Multiplier = 0; // index 0..7; meaningful only while MultiplierSupported
+    bool MultiplierUnread = false;
 };
 
 struct WATp {
@@ -75,6 +86,7 @@ struct WATp {
     bool WA1516MB = false;
     bool WASupported = false;
     bool WAEnabled = false;
+    bool WAUnread = false;
 };
 
 struct MTRRTp {
@@ -83,6 +95,9 @@ struct MTRRTp {
     uint32_t SizeBytes = 0x20000; // 0 stands for 4 GB
     SizeTp Size = SizeTp::_128kB;
     MemoryTypeTp MemoryType = MemoryTypeTp::NoEffect;
+    // Per range, although one register holds both: a user who gives one range while the read
+    // failed must not have the other written from zeros.
+    bool Unread = false;
 };
 
 struct WCTp {
@@ -92,40 +107,42 @@ struct WCTp {
 };
 
 // Handler slots: plain function pointers, so a copied record works exactly like the original.
-// Setters receive values and never change the caller's record; getters fill only their fields.
+// Setters receive values and never change the caller's record; getters fill only their fields
+// and return whether the processor answered their read (their fields then hold its state).
 // The L2, write-ordering and data-prefetch handlers receive the pair (Supported, value) of the
 // record and use only the value.
 using SetMultiplierProcTp = void (*)(uint8_t index);
-using GetMultiplierProcTp = void (*)(uint8_t& index);
+using GetMultiplierProcTp = bool (*)(uint8_t& index);
 using SetWAProcTp = void (*)(WATp wa);
-using GetWAProcTp = void (*)(WATp& wa);
+using GetWAProcTp = bool (*)(WATp& wa);
 using SetWCProcTp = void (*)(WCTp wc);
-using GetWCProcTp = void (*)(WCTp& wc);
+using GetWCProcTp = bool (*)(WCTp& wc);
 using SetL1ProcTp = void (*)(bool enabled);
-using GetL1ProcTp = void (*)(bool& enabled);
+using GetL1ProcTp = bool (*)(bool& enabled);
 using SetL2ProcTp = void (*)(bool l2Supported, bool l2CacheEnabled);
-using GetL2ProcTp = void (*)(bool& l2Supported, bool& l2CacheEnabled);
+using GetL2ProcTp = bool (*)(bool& l2Supported, bool& l2CacheEnabled);
 using SetWriteOrderingProcTp = void (*)(bool writeOrderingSupported,
                                         WriteOrderingTp writeOrderingType);
-using GetWriteOrderingProcTp = void (*)(bool& writeOrderingSupported,
+using GetWriteOrderingProcTp = bool (*)(bool& writeOrderingSupported,
                                         WriteOrderingTp& writeOrderingType);
 using SetDataPrefetchProcTp = void (*)(bool dataPrefetchSupported, bool dataPrefetchEnabled);
-using GetDataPrefetchProcTp = void (*)(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
+using GetDataPrefetchProcTp = bool (*)(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // Default handlers: each only reports "<its name> executed." through ShowError. The engine gates
 // every handler call by the feature's Supported flag, so one of these running shows a stray call.
+// The getters read nothing and say so.
 void SetWADefault(WATp wa);
-void GetWADefault(WATp& wa);
+bool GetWADefault(WATp& wa);
 void SetWCDefault(WCTp wc);
-void GetWCDefault(WCTp& wc);
+bool GetWCDefault(WCTp& wc);
 void SetMultiplierDefault(uint8_t index);
-void GetMultiplierDefault(uint8_t& index);
+bool GetMultiplierDefault(uint8_t& index);
 void SetL2Default(bool l2Supported, bool l2CacheEnabled);
-void GetL2Default(bool& l2Supported, bool& l2CacheEnabled);
+bool GetL2Default(bool& l2Supported, bool& l2CacheEnabled);
 void SetWriteOrderingDefault(bool writeOrderingSupported, WriteOrderingTp writeOrderingType);
-void GetWriteOrderingDefault(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
+bool GetWriteOrderingDefault(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
 void SetDataPrefetchDefault(bool dataPrefetchSupported, bool dataPrefetchEnabled);
-void GetDataPrefetchDefault(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
+bool GetDataPrefetchDefault(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // The settings record, the currency between all units. A value-initialised record holds the
 // defaults of SetDefaults, with empty L1 slots (IdentifyCPU always fills those).
@@ -135,12 +152,16 @@ struct SettingsTp {
     WATp WA;
     bool L1Supported = false;
     bool L1CacheEnabled = true;
+    bool L1Unread = false;
     bool L2Supported = false;
     bool L2CacheEnabled = false;
+    bool L2Unread = false;
     bool WriteOrderingSupported = false;
     WriteOrderingTp WriteOrderingType = WriteOrderingTp::EWBEStrong;
+    bool WriteOrderingUnread = false;
     bool DataPrefetchSupported = false;
     bool DataPrefetchEnabled = false;
+    bool DataPrefetchUnread = false;
     SetMultiplierProcTp SetMultiplierProc = SetMultiplierDefault;
     GetMultiplierProcTp GetMultiplierProc = GetMultiplierDefault;
     SetWAProcTp SetWAProc = SetWADefault;
@@ -201,9 +222,9 @@ bool ExecuteCPUID(uint32_t leaf, uint32_t& eax, uint32_t& ebx, uint32_t& ecx, ui
 // --- Write allocation (WHCR), K6 and CXT register layouts ---
 
 void SetWAK6(WATp wa);
-void GetWAK6(WATp& wa);
+bool GetWAK6(WATp& wa);
 void SetWACXT(WATp wa);
-void GetWACXT(WATp& wa);
+bool GetWACXT(WATp& wa);
 
 // --- Memory-type ranges (UWCCR) ---
 
@@ -221,8 +242,10 @@ bool MaskToSize(uint32_t mask, SizeTp& size, uint32_t& sizeBytes);
 void DecodeRange(uint32_t half, MTRRTp& r);
 // A range into its register half; false (and half untouched) when the start is not aligned.
 bool EncodeRange(const MTRRTp& r, uint32_t& half);
+// Writes UWCCR whole. A range marked unread keeps what the register holds now (read just
+// before), and nothing is written when that read fails or neither range has a value to write.
 void SetWC(WCTp wc);
-void GetWC(WCTp& wc);
+bool GetWC(WCTp& wc);
 
 // --- Clock multiplier (PSOR, EPMR, port FFF8h) ---
 
@@ -233,23 +256,25 @@ uint8_t MultiplierToCode(uint8_t index);
 // The index of a 3-bit code (only bits 2..0 count).
 uint8_t CodeToMultiplier(uint8_t code);
 void SetMultiplier(uint8_t index);
-void GetMultiplier(uint8_t& index);
+bool GetMultiplier(uint8_t& index);
 
 // --- L1 and L2 cache, write ordering, data prefetch ---
 
 void SetL1(bool enabled);
-void GetL1(bool& enabled);
+bool GetL1(bool& enabled);
 void SetL2(bool l2Supported, bool l2CacheEnabled);
-void GetL2(bool& l2Supported, bool& l2CacheEnabled);
+bool GetL2(bool& l2Supported, bool& l2CacheEnabled);
 void SetWriteOrdering(bool writeOrderingSupported, WriteOrderingTp writeOrderingType);
-void GetWriteOrdering(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
+bool GetWriteOrdering(bool& writeOrderingSupported, WriteOrderingTp& writeOrderingType);
 void SetDataPrefetch(bool dataPrefetchSupported, bool dataPrefetchEnabled);
-void GetDataPrefetch(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
+bool GetDataPrefetch(bool& dataPrefetchSupported, bool& dataPrefetchEnabled);
 
 // --- Reading and applying all settings ---
 
-// Reads every supported feature into the record, in the fixed feature order.
+// Reads every supported feature into the record, in the fixed feature order, and marks each as
+// unread or not by whether its read succeeded.
 void GetAllSettings(SettingsTp& settings);
-// Writes every supported feature from a private copy of the record, in the fixed feature order;
-// a refused feature shows its message and the rest are still applied.
+// Writes every supported feature from a private copy of the record, in the fixed feature order,
+// except those marked unread; a refused feature shows its message and the rest are still
+// applied.
 void SetAllSettings(SettingsTp settings);

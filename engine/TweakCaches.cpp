@@ -23,10 +23,11 @@ void ModifyEfer(uint32_t ownBits, uint32_t newBits) {
     WriteMsr(MsrEFER, high, (low & ~ownBits) | (newBits & ownBits));
 }
 
-uint32_t ReadEferLow() {
-    uint32_t high = 0, low = 0;
-    ReadMsr(MsrEFER, high, low);
-    return low;
+// The low half of EFER; zero when the read fails, which the result says.
+bool ReadEferLow(uint32_t& low) {
+    uint32_t high = 0;
+    low = 0;
+    return ReadMsr(MsrEFER, high, low);
 }
 
 } // namespace
@@ -35,18 +36,22 @@ void SetL1(bool enabled) {
     SetL1Cache(enabled);
 }
 
-void GetL1(bool& enabled) {
+bool GetL1(bool& enabled) {
     uint32_t cr0 = 0;
-    ReadCr0(cr0);
+    const bool read = ReadCr0(cr0);
     enabled = (cr0 & Cr0CacheDisable) == 0;
+    return read;
 }
 
 void SetL2(bool, bool l2CacheEnabled) {
     SetL2Cache(l2CacheEnabled);
 }
 
-void GetL2(bool&, bool& l2CacheEnabled) {
-    l2CacheEnabled = (ReadEferLow() & EferL2Disable) == 0;
+bool GetL2(bool&, bool& l2CacheEnabled) {
+    uint32_t low = 0;
+    const bool read = ReadEferLow(low);
+    l2CacheEnabled = (low & EferL2Disable) == 0;
+    return read;
 }
 
 void SetWriteOrdering(bool, WriteOrderingTp writeOrderingType) {
@@ -58,8 +63,10 @@ void SetWriteOrdering(bool, WriteOrderingTp writeOrderingType) {
     ModifyEfer(EferWriteOrdering, bits);
 }
 
-void GetWriteOrdering(bool&, WriteOrderingTp& writeOrderingType) {
-    switch (ExtractBits(ReadEferLow(), 2, 3)) {
+bool GetWriteOrdering(bool&, WriteOrderingTp& writeOrderingType) {
+    uint32_t low = 0;
+    const bool read = ReadEferLow(low);
+    switch (ExtractBits(low, 2, 3)) {
     case 0:
         writeOrderingType = WriteOrderingTp::EWBEStrong;
         break;
@@ -70,12 +77,16 @@ void GetWriteOrdering(bool&, WriteOrderingTp& writeOrderingType) {
         writeOrderingType = WriteOrderingTp::GEWBED;
         break;
     }
+    return read;
 }
 
 void SetDataPrefetch(bool, bool dataPrefetchEnabled) {
     ModifyEfer(EferDataPrefetch, dataPrefetchEnabled ? EferDataPrefetch : 0);
 }
 
-void GetDataPrefetch(bool&, bool& dataPrefetchEnabled) {
-    dataPrefetchEnabled = (ReadEferLow() & EferDataPrefetch) != 0;
+bool GetDataPrefetch(bool&, bool& dataPrefetchEnabled) {
+    uint32_t low = 0;
+    const bool read = ReadEferLow(low);
+    dataPrefetchEnabled = (low & EferDataPrefetch) != 0;
+    return read;
 }

@@ -12,38 +12,44 @@
 void SetWADefault(WATp) {
     ShowError("SetWADefault executed.");
 }
-void GetWADefault(WATp&) {
+bool GetWADefault(WATp&) {
     ShowError("GetWADefault executed.");
+    return false;
 }
 void SetWCDefault(WCTp) {
     ShowError("SetWCDefault executed.");
 }
-void GetWCDefault(WCTp&) {
+bool GetWCDefault(WCTp&) {
     ShowError("GetWCDefault executed.");
+    return false;
 }
 void SetMultiplierDefault(uint8_t) {
     ShowError("SetMultiplierDefault executed.");
 }
-void GetMultiplierDefault(uint8_t&) {
+bool GetMultiplierDefault(uint8_t&) {
     ShowError("GetMultiplierDefault executed.");
+    return false;
 }
 void SetL2Default(bool, bool) {
     ShowError("SetL2Default executed.");
 }
-void GetL2Default(bool&, bool&) {
+bool GetL2Default(bool&, bool&) {
     ShowError("GetL2Default executed.");
+    return false;
 }
 void SetWriteOrderingDefault(bool, WriteOrderingTp) {
     ShowError("SetWriteOrderingDefault executed.");
 }
-void GetWriteOrderingDefault(bool&, WriteOrderingTp&) {
+bool GetWriteOrderingDefault(bool&, WriteOrderingTp&) {
     ShowError("GetWriteOrderingDefault executed.");
+    return false;
 }
 void SetDataPrefetchDefault(bool, bool) {
     ShowError("SetDataPrefetchDefault executed.");
 }
-void GetDataPrefetchDefault(bool&, bool&) {
+bool GetDataPrefetchDefault(bool&, bool&) {
     ShowError("GetDataPrefetchDefault executed.");
+    return false;
 }
 
 void SetDefaults(SettingsTp& settings) {
@@ -141,8 +147,10 @@ void IdentifyCPU(SettingsTp& settings) {
     ExecuteCPUID(1, eax, ebx, ecx, edx);
     settings.CPU.HasTSC = ExtractBits(edx, 4, 4) != 0;
 
-    // Every processor has the L1 switch in control register 0.
+    // Every processor has the L1 switch in control register 0. Its state is unread until the
+    // read-back at the end, which a processor without leaf 1 never gets.
     settings.L1Supported = true;
+    settings.L1Unread = true;
     settings.SetL1Proc = SetL1;
     settings.GetL1Proc = GetL1;
 

@@ -53,8 +53,9 @@ void SetMultiplier(uint8_t index) {
     WriteMsr(MsrEPMR, oldHigh, oldLow);
 }
 
-void GetMultiplier(uint8_t& index) {
+bool GetMultiplier(uint8_t& index) {
     uint32_t high = 0, low = 0;
-    ReadMsr(MsrPSOR, high, low);
+    const bool read = ReadMsr(MsrPSOR, high, low);
     index = CodeToMultiplier(static_cast<uint8_t>(ExtractBits(low, 0, 2)));
+    return read;
 }

@@ -106,6 +106,8 @@ bool EncodeRange(const MTRRTp& r, uint32_t& half) {
 }
 
 void SetWC(WCTp wc) {
+    if (wc.MTRR0.Unread && wc.MTRR1.Unread)
+        return;
     // A range not in use is written as an all-zero half.
     for (MTRRTp* range : {&wc.MTRR0, &wc.MTRR1}) {
         if (!range->Enabled) {
@@ -115,21 +117,35 @@ void SetWC(WCTp wc) {
             range->MemoryType = MemoryTypeTp::NoEffect;
         }
     }
+    // An unread range has no value of its own to encode (or to refuse).
     uint32_t low = 0, high = 0;
-    const bool range0 = EncodeRange(wc.MTRR0, low);
+    const bool range0 = wc.MTRR0.Unread || EncodeRange(wc.MTRR0, low);
     if (!range0)
         ShowError("The base address of MTRR0 must be range-size aligned.");
-    const bool range1 = EncodeRange(wc.MTRR1, high);
+    const bool range1 = wc.MTRR1.Unread || EncodeRange(wc.MTRR1, high);
     if (!range1)
         ShowError("The base address of MTRR1 must be range-size aligned.");
-    // Both ranges share the register, so it is written whole or not at all.
-    if (range0 && range1)
-        WriteMsr(MsrUWCCR, high, low);
+    // Both ranges share the register, so it is written whole or not at all. The half of an
+    // unread range is written back as the register holds it now; without that read the write
+    // would erase the range.
+    if (!range0 || !range1)
+        return;
+    if (wc.MTRR0.Unread || wc.MTRR1.Unread) {
+        uint32_t nowHigh = 0, nowLow = 0;
+        if (!ReadMsr(MsrUWCCR, nowHigh, nowLow))
+            return;
+        if (wc.MTRR0.Unread)
+            low = nowLow;
+        else
+            high = nowHigh;
+    }
+    WriteMsr(MsrUWCCR, high, low);
 }
 
-void GetWC(WCTp& wc) {
+bool GetWC(WCTp& wc) {
     uint32_t high = 0, low = 0;
-    ReadMsr(MsrUWCCR, high, low);
+    const bool read = ReadMsr(MsrUWCCR, high, low);
     DecodeRange(high, wc.MTRR1);
     DecodeRange(low, wc.MTRR0);
+    return read;
 }

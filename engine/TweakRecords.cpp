@@ -58,6 +58,11 @@ const char* Bool(bool value) {
     return value ? "true" : "false";
 }
 
+// A value nobody read is rare; only then does the printout say so.
+const char* Unread(bool unread) {
+    return unread ? " (unread)" : "";
+}
+
 } // namespace
 
 bool operator==(const CPUTp& a, const CPUTp& b) {
@@ -65,17 +70,18 @@ bool operator==(const CPUTp& a, const CPUTp& b) {
            a.Family == b.Family && a.Model == b.Model && a.Stepping == b.Stepping &&
            a.IDValid == b.IDValid && a.HasTSC == b.HasTSC &&
            a.MultiplierKnown == b.MultiplierKnown &&
-           a.MultiplierSupported == b.MultiplierSupported && a.Multiplier == b.Multiplier;
+           a.MultiplierSupported == b.MultiplierSupported && a.Multiplier == b.Multiplier &&
+           a.MultiplierUnread == b.MultiplierUnread;
 }
 
 bool operator==(const WATp& a, const WATp& b) {
     return a.WALimit == b.WALimit && a.WAMaxLimit == b.WAMaxLimit && a.WA1516MB == b.WA1516MB &&
-           a.WASupported == b.WASupported && a.WAEnabled == b.WAEnabled;
+           a.WASupported == b.WASupported && a.WAEnabled == b.WAEnabled && a.WAUnread == b.WAUnread;
 }
 
 bool operator==(const MTRRTp& a, const MTRRTp& b) {
     return a.Enabled == b.Enabled && a.Start == b.Start && a.SizeBytes == b.SizeBytes &&
-           a.Size == b.Size && a.MemoryType == b.MemoryType;
+           a.Size == b.Size && a.MemoryType == b.MemoryType && a.Unread == b.Unread;
 }
 
 bool operator==(const WCTp& a, const WCTp& b) {
@@ -84,12 +90,14 @@ bool operator==(const WCTp& a, const WCTp& b) {
 
 bool operator==(const SettingsTp& a, const SettingsTp& b) {
     return a.CPU == b.CPU && a.WC == b.WC && a.WA == b.WA && a.L1Supported == b.L1Supported &&
-           a.L1CacheEnabled == b.L1CacheEnabled && a.L2Supported == b.L2Supported &&
-           a.L2CacheEnabled == b.L2CacheEnabled &&
-           a.WriteOrderingSupported == b.WriteOrderingSupported &&
+           a.L1CacheEnabled == b.L1CacheEnabled && a.L1Unread == b.L1Unread &&
+           a.L2Supported == b.L2Supported && a.L2CacheEnabled == b.L2CacheEnabled &&
+           a.L2Unread == b.L2Unread && a.WriteOrderingSupported == b.WriteOrderingSupported &&
            a.WriteOrderingType == b.WriteOrderingType &&
+           a.WriteOrderingUnread == b.WriteOrderingUnread &&
            a.DataPrefetchSupported == b.DataPrefetchSupported &&
            a.DataPrefetchEnabled == b.DataPrefetchEnabled &&
+           a.DataPrefetchUnread == b.DataPrefetchUnread &&
            a.SetMultiplierProc == b.SetMultiplierProc &&
            a.GetMultiplierProc == b.GetMultiplierProc && a.SetWAProc == b.SetWAProc &&
            a.GetWAProc == b.GetWAProc && a.SetWCProc == b.SetWCProc && a.GetWCProc == b.GetWCProc &&
@@ -142,19 +150,19 @@ std::ostream& operator<<(std::ostream& os, const CPUTp& cpu) {
               << int(cpu.Stepping) << ", IDValid " << Bool(cpu.IDValid) << ", HasTSC "
               << Bool(cpu.HasTSC) << ", MultiplierKnown " << Bool(cpu.MultiplierKnown)
               << ", MultiplierSupported " << Bool(cpu.MultiplierSupported) << ", Multiplier "
-              << int(cpu.Multiplier) << "}";
+              << int(cpu.Multiplier) << Unread(cpu.MultiplierUnread) << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const WATp& wa) {
     return os << "{WALimit " << wa.WALimit << ", WAMaxLimit " << wa.WAMaxLimit << ", WA1516MB "
               << Bool(wa.WA1516MB) << ", WASupported " << Bool(wa.WASupported) << ", WAEnabled "
-              << Bool(wa.WAEnabled) << "}";
+              << Bool(wa.WAEnabled) << Unread(wa.WAUnread) << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const MTRRTp& range) {
     return os << "{Enabled " << Bool(range.Enabled) << ", Start 0x" << DWordToHex(range.Start)
               << ", SizeBytes 0x" << DWordToHex(range.SizeBytes) << ", Size " << range.Size
-              << ", MemoryType " << range.MemoryType << "}";
+              << ", MemoryType " << range.MemoryType << Unread(range.Unread) << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const WCTp& wc) {
@@ -165,17 +173,18 @@ std::ostream& operator<<(std::ostream& os, const WCTp& wc) {
 std::ostream& operator<<(std::ostream& os, const SettingsTp& s) {
     return os << "{CPU " << s.CPU << ", WC " << s.WC << ", WA " << s.WA << ", L1Supported "
               << Bool(s.L1Supported) << ", L1CacheEnabled " << Bool(s.L1CacheEnabled)
-              << ", L2Supported " << Bool(s.L2Supported) << ", L2CacheEnabled "
-              << Bool(s.L2CacheEnabled) << ", WriteOrderingSupported "
-              << Bool(s.WriteOrderingSupported) << ", WriteOrderingType " << s.WriteOrderingType
+              << Unread(s.L1Unread) << ", L2Supported " << Bool(s.L2Supported)
+              << ", L2CacheEnabled " << Bool(s.L2CacheEnabled) << Unread(s.L2Unread)
+              << ", WriteOrderingSupported " << Bool(s.WriteOrderingSupported)
+              << ", WriteOrderingType " << s.WriteOrderingType << Unread(s.WriteOrderingUnread)
               << ", DataPrefetchSupported " << Bool(s.DataPrefetchSupported)
-              << ", DataPrefetchEnabled " << Bool(s.DataPrefetchEnabled) << ", handlers {"
-              << ProcName(s.SetMultiplierProc) << ", " << ProcName(s.GetMultiplierProc) << ", "
-              << ProcName(s.SetWAProc) << ", " << ProcName(s.GetWAProc) << ", "
-              << ProcName(s.SetWCProc) << ", " << ProcName(s.GetWCProc) << ", "
-              << ProcName(s.SetL1Proc) << ", " << ProcName(s.GetL1Proc) << ", "
-              << ProcName(s.SetL2Proc) << ", " << ProcName(s.GetL2Proc) << ", "
-              << ProcName(s.SetWriteOrderingProc) << ", " << ProcName(s.GetWriteOrderingProc)
-              << ", " << ProcName(s.SetDataPrefetchProc) << ", " << ProcName(s.GetDataPrefetchProc)
-              << "}}";
+              << ", DataPrefetchEnabled " << Bool(s.DataPrefetchEnabled)
+              << Unread(s.DataPrefetchUnread) << ", handlers {" << ProcName(s.SetMultiplierProc)
+              << ", " << ProcName(s.GetMultiplierProc) << ", " << ProcName(s.SetWAProc) << ", "
+              << ProcName(s.GetWAProc) << ", " << ProcName(s.SetWCProc) << ", "
+              << ProcName(s.GetWCProc) << ", " << ProcName(s.SetL1Proc) << ", "
+              << ProcName(s.GetL1Proc) << ", " << ProcName(s.SetL2Proc) << ", "
+              << ProcName(s.GetL2Proc) << ", " << ProcName(s.SetWriteOrderingProc) << ", "
+              << ProcName(s.GetWriteOrderingProc) << ", " << ProcName(s.SetDataPrefetchProc) << ", "
+              << ProcName(s.GetDataPrefetchProc) << "}}";
 }

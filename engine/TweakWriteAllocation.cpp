@@ -44,14 +44,15 @@ void SetWA(const WALayout& layout, WATp wa) {
     WriteMsr(MsrWHCR, high, low);
 }
 
-void GetWA(const WALayout& layout, WATp& wa) {
+bool GetWA(const WALayout& layout, WATp& wa) {
     uint32_t high = 0, low = 0;
-    ReadMsr(MsrWHCR, high, low);
+    const bool read = ReadMsr(MsrWHCR, high, low);
     const uint32_t limitMask = layout.ownedBits & ~layout.holeBit;
     wa.WAMaxLimit = layout.maxLimit;
     wa.WALimit = static_cast<int32_t>(((low & limitMask) >> layout.limitShift) * 4);
     wa.WA1516MB = (low & layout.holeBit) != 0;
     wa.WAEnabled = wa.WA1516MB || wa.WALimit != 0;
+    return read;
 }
 
 } // namespace
@@ -59,12 +60,12 @@ void GetWA(const WALayout& layout, WATp& wa) {
 void SetWAK6(WATp wa) {
     SetWA(K6Layout, wa);
 }
-void GetWAK6(WATp& wa) {
-    GetWA(K6Layout, wa);
+bool GetWAK6(WATp& wa) {
+    return GetWA(K6Layout, wa);
 }
 void SetWACXT(WATp wa) {
     SetWA(CXTLayout, wa);
 }
-void GetWACXT(WATp& wa) {
-    GetWA(CXTLayout, wa);
+bool GetWACXT(WATp& wa) {
+    return GetWA(CXTLayout, wa);
 }

@@ -64,21 +64,30 @@ public:
         ReadWriteAllocation();
         ReadRange("MTRR0", work_.WC.MTRR0);
         ReadRange("MTRR1", work_.WC.MTRR1);
-        ReadBoolIfPresent("L1CacheEnabled", work_.L1CacheEnabled);
-        ReadBoolIfPresent("L2CacheEnabled", work_.L2CacheEnabled);
-        ReadBoolIfPresent("DataPrefetchEnabled", work_.DataPrefetchEnabled);
-        if (reg_.ValueExists("WriteOrderingType") &&
+        ReadBoolIfPresent("L1CacheEnabled", work_.L1CacheEnabled, work_.L1Unread);
+        ReadBoolIfPresent("L2CacheEnabled", work_.L2CacheEnabled, work_.L2Unread);
+        ReadBoolIfPresent("DataPrefetchEnabled", work_.DataPrefetchEnabled,
+                          work_.DataPrefetchUnread);
+        if (Given("WriteOrderingType", work_.WriteOrderingUnread) &&
             !TextToWriteOrdering(reg_.ReadString("WriteOrderingType"), work_.WriteOrderingType))
             allWell_ = false;
-        if (reg_.ValueExists("Multiplier") &&
+        if (Given("Multiplier", work_.CPU.MultiplierUnread) &&
             !TextToMultiplier(reg_.ReadString("Multiplier"), work_.CPU.Multiplier))
             allWell_ = false;
         return allWell_;
     }
 
 private:
-    void ReadBoolIfPresent(const std::string& name, bool& field) {
-        if (reg_.ValueExists(name))
+    // A value the profile holds is the user's: its feature is no longer unread.
+    bool Given(const std::string& name, bool& unread) {
+        if (!reg_.ValueExists(name))
+            return false;
+        unread = false;
+        return true;
+    }
+
+    void ReadBoolIfPresent(const std::string& name, bool& field, bool& unread) {
+        if (Given(name, unread))
             field = reg_.ReadBool(name);
     }
 
@@ -91,9 +100,9 @@ private:
     }
 
     void ReadWriteAllocation() {
-        if (!reg_.ValueExists("WAEnabled"))
-            return;
         WATp& wa = work_.WA;
+        if (!Given("WAEnabled", wa.WAUnread))
+            return;
         if (!reg_.ReadBool("WAEnabled")) {
             wa.WAEnabled = false; // limit and 15-16 MB stay as they are
             return;
@@ -106,7 +115,7 @@ private:
     }
 
     void ReadRange(const std::string& prefix, MTRRTp& range) {
-        if (!reg_.ValueExists(prefix + "Enabled"))
+        if (!Given(prefix + "Enabled", range.Unread))
             return;
         if (!reg_.ReadBool(prefix + "Enabled")) {
             range.Enabled = false; // the rest of the range stays as it is
@@ -179,27 +188,29 @@ bool SaveProfile(const std::string& name, const SettingsTp& settings) {
         ShowError(InvalidNameMessage);
         return false;
     }
+    // A feature whose state nobody read or gave is left out, as an unsupported one is: loading
+    // the profile then keeps what the processor holds instead of writing what a failed read left.
     const SettingsTp& s = settings;
-    if (s.WA.WASupported) {
+    if (s.WA.WASupported && !s.WA.WAUnread) {
         reg.WriteBool("WAEnabled", s.WA.WAEnabled);
         if (s.WA.WAEnabled) {
             reg.WriteDWord("WALimit", static_cast<uint32_t>(s.WA.WALimit));
             reg.WriteBool("WA1516MB", s.WA.WA1516MB);
         }
     }
-    if (s.WC.WCSupported) {
+    if (s.WC.WCSupported && !s.WC.MTRR0.Unread)
         WriteRange(reg, "MTRR0", s.WC.MTRR0);
+    if (s.WC.WCSupported && !s.WC.MTRR1.Unread)
         WriteRange(reg, "MTRR1", s.WC.MTRR1);
-    }
-    if (s.L1Supported)
+    if (s.L1Supported && !s.L1Unread)
         reg.WriteBool("L1CacheEnabled", s.L1CacheEnabled);
-    if (s.L2Supported)
+    if (s.L2Supported && !s.L2Unread)
         reg.WriteBool("L2CacheEnabled", s.L2CacheEnabled);
-    if (s.DataPrefetchSupported)
+    if (s.DataPrefetchSupported && !s.DataPrefetchUnread)
         reg.WriteBool("DataPrefetchEnabled", s.DataPrefetchEnabled);
-    if (s.WriteOrderingSupported)
+    if (s.WriteOrderingSupported && !s.WriteOrderingUnread)
         reg.WriteString("WriteOrderingType", WriteOrderingToText(s.WriteOrderingType));
-    if (s.CPU.MultiplierSupported)
+    if (s.CPU.MultiplierSupported && !s.CPU.MultiplierUnread)
         reg.WriteString("Multiplier", MultiplierToText(s.CPU.Multiplier));
     reg.CloseKey();
     reg.EndUpdate();

@@ -62,6 +62,13 @@ std::vector<Built> BuiltCases() {
         cases.push_back({"no ranges: no letters either", s, "/WA 64 0 /L1 1 /DP 1 /WO 0"});
     }
     {
+        SettingsTp s = Everything();
+        s.WA.WAUnread = s.WC.MTRR0.Unread = s.CPU.MultiplierUnread = true;
+        s.L2Unread = s.DataPrefetchUnread = s.WriteOrderingUnread = true;
+        cases.push_back({"unread features have no group, a given range still has", s,
+                         "/L1 1 /MTRR1 00000000 128kB N "});
+    }
+    {
         SettingsTp s = WorkedExample();
         s.WA.WAEnabled = false;
         s.WC.MTRR0.Enabled = false;
@@ -171,6 +178,7 @@ TEST_F(RoundTrip, ParsingTheBuiltTextGivesBackEverySupportedValueOnEveryPreset) 
                     static_cast<int32_t>(pick(static_cast<uint32_t>(identified.WA.WAMaxLimit) + 1));
                 edited.WA.WA1516MB = pick(2);
                 edited.L1CacheEnabled = pick(2);
+                edited.L1Unread = false; // given, also where nothing read it
                 edited.L2CacheEnabled = pick(2);
                 edited.DataPrefetchEnabled = pick(2);
                 for (MTRRTp* r : {&edited.WC.MTRR0, &edited.WC.MTRR1}) {

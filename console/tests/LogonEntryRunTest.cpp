@@ -36,6 +36,7 @@ TEST(LogonEntry, RunningTheRegisteredCommandAfterARestartRestoresTheSettings) {
                            MemoryTypeTp::WriteCombined};
         wanted.CPU.Multiplier = 7;
         wanted.L1CacheEnabled = false;
+        wanted.L1Unread = false; // given, also where identification read nothing
         wanted.L2CacheEnabled = false;
         wanted.WriteOrderingType = WriteOrderingTp::GEWBED;
         wanted.DataPrefetchEnabled = false;
@@ -70,6 +71,7 @@ TEST(LogonEntry, RunningTheRegisteredCommandAfterARestartRestoresTheSettings) {
         // An AMD processor whose highest standard leaf is 0 is identified without reading
         // anything back, so its L1 switch is checked in the register itself, as on every other.
         expected.L1CacheEnabled = after.L1CacheEnabled;
+        expected.L1Unread = after.L1Unread;
         EXPECT_EQ(after, expected) << testing::PrintToString(command);
         EXPECT_EQ(Get("CR0"), "C005003B") << "L1 cache off (bit 30 set)";
     }

@@ -365,4 +365,40 @@ TEST_F(Qrxclwin, FailedDriverRequestsFailTheRunWithOneLineOnStandardError) {
     }
 }
 
+// A value that a failed read left, or that nothing read, is never written; a value the
+// parameters give still is. The other features are written as they were read.
+TEST_F(Qrxclwin, WritesNoValueThatNothingReadOnlyWhatTheParametersGive) {
+    const struct {
+        std::string preset, failing;
+        std::vector<std::string> parameters;
+        std::vector<std::string> writes;
+    } cases[] = {
+        // Every register read fails: both ranges stay, and so does the L2 cache that was off.
+        {"k6-3", "1", {"/L1", "1"}, {"SetL1Cache 1"}},
+        // Nor is the other range written from zeros when one is given.
+        {"k6-3",
+         "1",
+         {"/MTRR0", "E0000000", "4MB", "W", "/L2", "0"},
+         {"SetL1Cache 1", "SetL2Cache 0"}},
+        // Control register 0 cannot be read: the L1 switch is left alone unless named.
+        {"k6-2", "4", {"/WA", "8", "0"}, {"WriteMsr C0000082 00000000 00000004"}},
+        {"k6-2", "4", {"/L1", "0"}, {"WriteMsr C0000082 00000000 00000000", "SetL1Cache 0"}},
+        // Highest standard leaf 0: nothing is read, so only what is named is written.
+        {"amd-leaf0", "", {"/L2", "0"}, {}},
+        {"amd-leaf0", "", {"/L1", "0"}, {"SetL1Cache 0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.preset + " failing " + c.failing + " " + Joined(c.parameters));
+        Sim({"reset", c.preset});
+        if (c.preset == "k6-3") {
+            Sim({"set", "C0000085", "0041FF81000BFFFE"}); // both ranges in use
+            Sim({"set", "C0000080", "12"});               // L2 off
+        }
+        Sim(c.failing.empty() ? std::vector<std::string>{"fail"}
+                              : std::vector<std::string>{"fail", c.failing});
+        const ProgramRun run = Start(c.parameters);
+        EXPECT_EQ(Writes(run.log), c.writes);
+    }
+}
+
 } // namespace

@@ -16,7 +16,8 @@ namespace {
 const char* const Presets[] = {"k6",    "k6-7",  "k6-2",     "k6-2-cxt", "k6-3",  "k6-3+",
                                "k6-2+", "k6-d9", "amd-5-10", "athlon",   "intel", "amd-leaf0"};
 
-// Every value differs from what a freshly reset machine holds.
+// Every value differs from what a freshly reset machine holds, and is given as a user gives it,
+// also the L1 state that identification never read on a processor without leaf 1.
 void Edit(SettingsTp& s) {
     s.WA.WAEnabled = true;
     s.WA.WALimit = 102; // not a multiple of 4 MB
@@ -25,6 +26,7 @@ void Edit(SettingsTp& s) {
     s.WC.MTRR1 = {true, 0x400000, 0x400000, SizeTp::_4MB, MemoryTypeTp::Uncached};
     s.CPU.Multiplier = 7;
     s.L1CacheEnabled = false;
+    s.L1Unread = false;
     s.L2CacheEnabled = !s.L2CacheEnabled;
     s.WriteOrderingType = WriteOrderingTp::SEWBED;
     s.DataPrefetchEnabled = !s.DataPrefetchEnabled;
@@ -164,8 +166,8 @@ TEST_F(AllSettings, FailedReadsReportWhatZeroDecodesTo) {
     SetAllSettings(s);
     Sim({"fail", "1", "4"});
     GetAllSettings(s);
-    EXPECT_EQ(s.WA, (WATp{0, 4092, false, true, false}));
-    const MTRRTp unused{false, 0, 0, SizeTp::_4GB, MemoryTypeTp::NoEffect};
+    EXPECT_EQ(s.WA, (WATp{0, 4092, false, true, false, true}));
+    const MTRRTp unused{false, 0, 0, SizeTp::_4GB, MemoryTypeTp::NoEffect, true};
     EXPECT_EQ(s.WC.MTRR0, unused);
     EXPECT_EQ(s.WC.MTRR1, unused);
     EXPECT_EQ(s.CPU.Multiplier, 4); // code 0 is 4.5
@@ -173,6 +175,40 @@ TEST_F(AllSettings, FailedReadsReportWhatZeroDecodesTo) {
     EXPECT_TRUE(s.L2CacheEnabled);
     EXPECT_EQ(s.WriteOrderingType, WriteOrderingTp::EWBEStrong);
     EXPECT_FALSE(s.DataPrefetchEnabled);
+    // None of these is the processor's state, and the record says so.
+    EXPECT_TRUE(s.CPU.MultiplierUnread && s.L1Unread && s.L2Unread && s.WriteOrderingUnread &&
+                s.DataPrefetchUnread);
+    // A read that works again makes the features known again.
+    Sim({"fail"});
+    GetAllSettings(s);
+    EXPECT_FALSE(s.WA.WAUnread || s.WC.MTRR0.Unread || s.WC.MTRR1.Unread ||
+                 s.CPU.MultiplierUnread || s.L1Unread || s.L2Unread || s.WriteOrderingUnread ||
+                 s.DataPrefetchUnread);
+}
+
+// Both ranges share one register. A range given while the other could not be read is written
+// beside what the register holds now, and not at all when that cannot be read either.
+TEST_F(AllSettings, AGivenRangeWritesTheUnreadOneBackAsTheRegisterHoldsIt) {
+    const struct {
+        bool readableAtApply;
+        const char* uwccr;
+    } cases[] = {{true, "0041FF81000BFFFE"}, {false, "0041FF8100000000"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.readableAtApply);
+        ASSERT_NO_FATAL_FAILURE(Reset("k6-3"));
+        SimSetMsr(MsrUWCCR, 0x0041FF81, 0); // MTRR1: 4 MB at 4 MB, uncached
+        Sim({"fail", "1"});
+        SettingsTp s;
+        IdentifyCPU(s);
+        ASSERT_TRUE(s.WC.MTRR0.Unread && s.WC.MTRR1.Unread);
+        SetAllSettings(s);
+        EXPECT_EQ(SimGet("C0000085"), "0041FF8100000000") << "written with nothing read";
+        if (c.readableAtApply)
+            Sim({"fail"});
+        s.WC.MTRR0 = {true, 0xA0000, 0x20000, SizeTp::_128kB, MemoryTypeTp::WriteCombined};
+        SetAllSettings(s);
+        EXPECT_EQ(SimGet("C0000085"), c.uwccr);
+    }
 }
 
 TEST_F(AllSettings, CopiedRecordWorksLikeTheOriginal) {

@@ -267,6 +267,7 @@ TEST_F(Identify, HighestStandardLeafZeroInstallsOnlyL1AndReadsNothingBack) {
     expected.CPU.VendorID = {'A', 'u', 't', 'h', 'e', 'n', 't', 'i', 'c', 'A', 'M', 'D'};
     expected.CPU.HasTSC = true;
     expected.L1Supported = true;
+    expected.L1Unread = true; // nothing read it, so no apply may write it
     expected.SetL1Proc = SetL1;
     expected.GetL1Proc = GetL1;
     EXPECT_EQ(s, expected);

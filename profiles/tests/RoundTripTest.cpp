@@ -28,9 +28,11 @@ std::vector<std::string> Presets() {
 }
 
 // What a profile saved from `from` puts into `into` when loaded: the fields of the supported
-// features, the details of a group only while the group is enabled.
+// features, the details of a group only while the group is enabled; a stored value is given, so
+// its feature is no longer unread.
 void ApplyStoredFields(const SettingsTp& from, SettingsTp& into) {
     if (from.WA.WASupported) {
+        into.WA.WAUnread = false;
         into.WA.WAEnabled = from.WA.WAEnabled;
         if (from.WA.WAEnabled) {
             into.WA.WALimit = from.WA.WALimit;
@@ -41,20 +43,31 @@ void ApplyStoredFields(const SettingsTp& from, SettingsTp& into) {
         for (auto [src, dst] : {std::pair{&from.WC.MTRR0, &into.WC.MTRR0},
                                 std::pair{&from.WC.MTRR1, &into.WC.MTRR1}}) {
             dst->Enabled = src->Enabled;
+            dst->Unread = false;
             if (src->Enabled)
                 *dst = *src;
         }
     }
-    if (from.L1Supported)
+    if (from.L1Supported) {
         into.L1CacheEnabled = from.L1CacheEnabled;
-    if (from.L2Supported)
+        into.L1Unread = false;
+    }
+    if (from.L2Supported) {
         into.L2CacheEnabled = from.L2CacheEnabled;
-    if (from.DataPrefetchSupported)
+        into.L2Unread = false;
+    }
+    if (from.DataPrefetchSupported) {
         into.DataPrefetchEnabled = from.DataPrefetchEnabled;
-    if (from.WriteOrderingSupported)
+        into.DataPrefetchUnread = false;
+    }
+    if (from.WriteOrderingSupported) {
         into.WriteOrderingType = from.WriteOrderingType;
-    if (from.CPU.MultiplierSupported)
+        into.WriteOrderingUnread = false;
+    }
+    if (from.CPU.MultiplierSupported) {
         into.CPU.Multiplier = from.CPU.Multiplier;
+        into.CPU.MultiplierUnread = false;
+    }
 }
 
 const std::pair<const char*, std::function<void(SettingsTp&)>> Edits[] = {
@@ -66,6 +79,7 @@ const std::pair<const char*, std::function<void(SettingsTp&)>> Edits[] = {
          s.WC.MTRR0 = {true, 0xA0000, 0x20000, SizeTp::_128kB, MemoryTypeTp::WriteCombined};
          s.WC.MTRR1 = {true, 0x80000000u, 0x80000000u, SizeTp::_2GB, MemoryTypeTp::Uncached};
          s.L1CacheEnabled = false;
+         s.L1Unread = false; // given, also where nothing read it
          s.L2CacheEnabled = !s.L2CacheEnabled;
          s.DataPrefetchEnabled = !s.DataPrefetchEnabled;
          s.WriteOrderingType = WriteOrderingTp::SEWBED;
@@ -78,6 +92,7 @@ const std::pair<const char*, std::function<void(SettingsTp&)>> Edits[] = {
          s.WC.MTRR0 = {false, 0x100000, 0x100000, SizeTp::_1MB, MemoryTypeTp::Uncached};
          s.WC.MTRR1 = {true, 0, 0, SizeTp::_4GB, MemoryTypeTp::NoEffect};
          s.L1CacheEnabled = true;
+         s.L1Unread = false;
          s.L2CacheEnabled = false;
          s.DataPrefetchEnabled = false;
          s.WriteOrderingType = WriteOrderingTp::GEWBED;

@@ -100,6 +100,23 @@ protected:
 
 } // namespace
 
+// A feature nobody read or gave is left out of a profile, as an unsupported one is; a load gives
+// every feature the profile holds, so none of them is unread afterwards.
+TEST_F(ProfileStore, UnreadFeaturesAreNotStoredAndLoadedOnesAreGiven) {
+    SettingsTp unread = EveryFeature();
+    unread.WA.WAUnread = unread.WC.MTRR1.Unread = unread.CPU.MultiplierUnread = true;
+    unread.L1Unread = unread.L2Unread = unread.WriteOrderingUnread = true;
+    unread.DataPrefetchUnread = true;
+    ASSERT_TRUE(SaveProfile("Unread", unread));
+    std::vector<std::string> names = ValueNames("Unread");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"MTRR0Enabled", "MTRR0MemoryType", "MTRR0Size",
+                                               "MTRR0Start"}));
+    ASSERT_TRUE(SaveProfile("Given", EveryFeature()));
+    ASSERT_TRUE(LoadProfile("Given", unread));
+    EXPECT_EQ(unread, EveryFeature());
+}
+
 TEST(Words, EveryCodeHasItsWordAndOnlyExactWordsConvertBack) {
     const std::pair<MemoryTypeTp, const char*> memoryTypes[] = {
         {MemoryTypeTp::NoEffect, "NoEffect"},
