@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QToolTip>
 #include <algorithm>
@@ -59,9 +60,38 @@ std::string VendorText(const std::array<char, 12>& vendor) {
     return std::string(vendor.begin(), end);
 }
 
-// Sets a check box from the record; its change handler runs when the state changes.
-void SetChecked(QAbstractButton* button, bool checked) {
-    button->setChecked(checked);
+// Said in a control's hint while the record holds no known state of its feature.
+const char* const UnreadNote = "Its current state is unknown: the processor did not answer "
+                               "when it was read.";
+
+// The hint a control was made with, and below it the note while its feature is unread.
+void ShowUnreadHint(QWidget* control, bool unread) {
+    const char* const madeWith = "qrxHint";
+    QVariant hint = control->property(madeWith);
+    if (!hint.isValid()) {
+        hint = control->toolTip();
+        control->setProperty(madeWith, hint);
+    }
+    control->setToolTip(unread ? hint.toString() + "\n" + Q(UnreadNote) : hint.toString());
+}
+
+// Sets a check box from the record; its change handler runs when the state changes. A feature
+// nobody read shows neither checked nor unchecked. That is no state of the feature, so showing
+// it raises no handler; the user's click on such a box checks it and raises the handler
+// (ConnectEditingHandlers).
+void ShowCheck(QCheckBox* box, bool checked, bool unread) {
+    ShowUnreadHint(box, unread);
+    if (unread) {
+        const QSignalBlocker quiet(box);
+        box->setCheckState(Qt::PartiallyChecked);
+        return;
+    }
+    box->setTristate(false);
+    box->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+bool ShowsChecked(const QCheckBox* box) {
+    return box->checkState() == Qt::Checked;
 }
 } // namespace
 
@@ -149,21 +179,23 @@ void TForm1::ShowCPUInfo() {
 }
 
 void TForm1::ShowWriteAllocation() {
-    SetChecked(EnableWACheck, CurrentSettings.WA.WAEnabled);
-    // The check box's handler may have changed the record; show what it holds now.
-    WAEdit->setText(Q(IntToText(CurrentSettings.WA.WALimit)));
-    WAEdit->setEnabled(EnableWACheck->isChecked());
-    SetChecked(WA1516MBCheck, CurrentSettings.WA.WA1516MB);
-    WA1516MBCheck->setEnabled(EnableWACheck->isChecked());
-    EnableWACheck->setEnabled(CurrentSettings.WA.WASupported);
+    const WATp& wa = CurrentSettings.WA;
+    ShowCheck(EnableWACheck, wa.WAEnabled, wa.WAUnread);
+    // The check box's handler may have changed the record; show what it holds now. The limit
+    // and the 15-16 MB box take edits only once write allocation is known to be on.
+    WAEdit->setText(Q(IntToText(wa.WALimit)));
+    WAEdit->setEnabled(ShowsChecked(EnableWACheck));
+    ShowCheck(WA1516MBCheck, wa.WA1516MB, wa.WAUnread);
+    WA1516MBCheck->setEnabled(ShowsChecked(EnableWACheck));
+    EnableWACheck->setEnabled(wa.WASupported);
 }
 
 void TForm1::ShowWriteCombining() {
     const bool supported = CurrentSettings.WC.WCSupported;
     EnableWC0Check->setEnabled(supported);
     EnableWC1Check->setEnabled(supported);
-    SetChecked(EnableWC0Check, CurrentSettings.WC.MTRR0.Enabled);
-    SetChecked(EnableWC1Check, CurrentSettings.WC.MTRR1.Enabled);
+    ShowCheck(EnableWC0Check, CurrentSettings.WC.MTRR0.Enabled, CurrentSettings.WC.MTRR0.Unread);
+    ShowCheck(EnableWC1Check, CurrentSettings.WC.MTRR1.Enabled, CurrentSettings.WC.MTRR1.Unread);
     const MTRRTp& r0 = CurrentSettings.WC.MTRR0;
     const MTRRTp& r1 = CurrentSettings.WC.MTRR1;
     WC0RangeEnd->setText(Q(RangeEnd(r0)));
@@ -179,7 +211,7 @@ void TForm1::ShowWriteCombining() {
     const Row rows[2] = {{EnableWC0Check, WC0Edit, WC0RangeEnd, WC0SizeCombo, WC0TypeCombo, r0},
                          {EnableWC1Check, WC1Edit, WC1RangeEnd, WC1SizeCombo, WC1TypeCombo, r1}};
     for (const Row& row : rows) {
-        const bool on = row.check->isChecked();
+        const bool on = ShowsChecked(row.check);
         row.edit->setEnabled(on);
         row.size->setEnabled(on);
         row.end->setEnabled(on);
@@ -196,7 +228,10 @@ void TForm1::ShowWriteCombining() {
 
 void TForm1::ShowMultiplier() {
     const CPUTp& cpu = CurrentSettings.CPU;
-    if (cpu.MultiplierKnown) {
+    // A ratio that could not be read is as unavailable as one that cannot be read at all; the
+    // slider stays where it was until the user moves it.
+    ShowUnreadHint(MultiplierTrackBar, cpu.MultiplierUnread);
+    if (cpu.MultiplierKnown && !cpu.MultiplierUnread) {
         if (cpu.Multiplier < MultiplierCount) {
             MultiplierText->setText(Q(MultiplierCaptions[cpu.Multiplier]));
             MultiplierTrackBar->setValue(cpu.Multiplier);
@@ -211,12 +246,13 @@ void TForm1::ShowMultiplier() {
 }
 
 void TForm1::ShowL1Cache() {
-    SetChecked(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled);
+    ShowCheck(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled, CurrentSettings.L1Unread);
 }
 
 void TForm1::ShowL2Cache() {
     L2CacheEnableCheck->setEnabled(CurrentSettings.L2Supported);
-    SetChecked(L2CacheEnableCheck, CurrentSettings.L2Supported && CurrentSettings.L2CacheEnabled);
+    ShowCheck(L2CacheEnableCheck, CurrentSettings.L2Supported && CurrentSettings.L2CacheEnabled,
+              CurrentSettings.L2Unread);
 }
 
 void TForm1::ShowWriteOrdering() {
@@ -226,6 +262,18 @@ void TForm1::ShowWriteOrdering() {
           static_cast<QWidget*>(EWBEStrongRadio), static_cast<QWidget*>(WriteOrderingLabel1),
           static_cast<QWidget*>(WriteOrderingLabel2), static_cast<QWidget*>(WriteOrderingLabel3)})
         w->setEnabled(supported);
+    const bool unread = CurrentSettings.WriteOrderingUnread;
+    for (QRadioButton* radio : {GEWBEDRadio, SEWBEDRadio, EWBEStrongRadio}) {
+        ShowUnreadHint(radio, unread);
+        // None is checked while the mode is unknown; unchecking raises no handler.
+        if (unread) {
+            radio->setAutoExclusive(false);
+            radio->setChecked(false);
+            radio->setAutoExclusive(true);
+        }
+    }
+    if (unread)
+        return;
     switch (CurrentSettings.WriteOrderingType) {
     case WriteOrderingTp::GEWBED:
         GEWBEDRadio->setChecked(true);
@@ -241,7 +289,8 @@ void TForm1::ShowWriteOrdering() {
 
 void TForm1::ShowDataPrefetch() {
     DataPrefetchCheck->setEnabled(CurrentSettings.DataPrefetchSupported);
-    SetChecked(DataPrefetchCheck, CurrentSettings.DataPrefetchEnabled);
+    ShowCheck(DataPrefetchCheck, CurrentSettings.DataPrefetchEnabled,
+              CurrentSettings.DataPrefetchUnread);
 }
 
 void TForm1::RefreshProfileList() {
@@ -258,7 +307,7 @@ void TForm1::RefreshProfileList() {
 }
 
 void TForm1::ShowAutoApply() {
-    SetChecked(AutoApplyAtBootCheck, AutoApplyRegistered());
+    AutoApplyAtBootCheck->setChecked(AutoApplyRegistered());
     // Registering saves the profile "Startup_Settings", which an unreadable file cannot take.
     AutoApplyAtBootCheck->setEnabled(!RegistryUnusable);
 }

@@ -177,10 +177,16 @@ void TForm1::ConnectEditingHandlers() {
     }
 
     // Check boxes and radio buttons raise their handler on every change of their state, from
-    // the user or from the display methods; radio buttons only when they become checked.
-    const auto onToggle = [this](QAbstractButton* button, void (TForm1::*handler)(QObject*)) {
-        connect(button, &QAbstractButton::toggled, this,
-                [this, button, handler] { RunHandler([&] { (this->*handler)(button); }); });
+    // the user or from the display methods; radio buttons only when they become checked. A box
+    // that shows an unknown state counts as checked already, so the user's click, which checks
+    // it, toggles nothing: the click raises the handler instead.
+    const auto onToggle = [this](QCheckBox* box, void (TForm1::*handler)(QObject*)) {
+        connect(box, &QAbstractButton::toggled, this,
+                [this, box, handler] { RunHandler([&] { (this->*handler)(box); }); });
+        connect(box, &QAbstractButton::clicked, this, [this, box, handler] {
+            if (box->isTristate())
+                RunHandler([&] { (this->*handler)(box); });
+        });
     };
     onToggle(EnableWACheck, &TForm1::EnableWACheckClick);
     onToggle(WA1516MBCheck, &TForm1::WA1516MBCheckClick);
@@ -232,6 +238,7 @@ void TForm1::EnableWACheckClick(QObject*) {
     MarkModified();
     WATp& wa = CurrentSettings.WA;
     wa.WAEnabled = EnableWACheck->isChecked();
+    wa.WAUnread = false;
     if (!wa.WAEnabled) {
         wa.WALimit = 0;
         wa.WA1516MB = false;
@@ -242,6 +249,7 @@ void TForm1::EnableWACheckClick(QObject*) {
 void TForm1::WA1516MBCheckClick(QObject*) {
     MarkModified();
     CurrentSettings.WA.WA1516MB = WA1516MBCheck->isChecked();
+    CurrentSettings.WA.WAUnread = false;
     ShowWriteAllocation();
 }
 
@@ -263,6 +271,7 @@ void TForm1::EnableWCCheckClick(QObject* sender) {
         // that stays, so one state of the processor looks the same after Apply and Refresh.
         const bool wasInUse = range->Enabled;
         range->Enabled = check->isChecked();
+        range->Unread = false;
         if (!range->Enabled && wasInUse) {
             range->Start = 0;
             range->SizeBytes = SizeToBytes(SizeTp::_128kB);
@@ -282,6 +291,7 @@ void TForm1::WCSizeComboChange(QObject* sender) {
     if (index >= 0 && index < SizeCount) {
         range->Size = static_cast<SizeTp>(index);
         range->SizeBytes = SizeToBytes(range->Size);
+        range->Unread = false;
     }
     ShowWriteCombining();
 }
@@ -292,50 +302,59 @@ void TForm1::WCTypeComboChange(QObject* sender) {
                     : sender == WC1TypeCombo ? &CurrentSettings.WC.MTRR1
                                              : nullptr;
     const int index = range ? static_cast<QComboBox*>(sender)->currentIndex() : -1;
-    if (index >= 0 && index <= static_cast<int>(MemoryTypeTp::WriteCombined))
+    if (index >= 0 && index <= static_cast<int>(MemoryTypeTp::WriteCombined)) {
         range->MemoryType = static_cast<MemoryTypeTp>(index);
+        range->Unread = false;
+    }
     ShowWriteCombining();
 }
 
 void TForm1::MultiplierTrackBarChange(QObject*) {
     MarkModified();
     CurrentSettings.CPU.Multiplier = static_cast<uint8_t>(MultiplierTrackBar->value());
+    CurrentSettings.CPU.MultiplierUnread = false;
     ShowMultiplier();
 }
 
 void TForm1::L1CacheClick(QObject*) {
     MarkModified();
     CurrentSettings.L1CacheEnabled = L1CacheEnableCheck->isChecked();
+    CurrentSettings.L1Unread = false;
     ShowL1Cache();
 }
 
 void TForm1::L2CacheClick(QObject*) {
     MarkModified();
     CurrentSettings.L2CacheEnabled = L2CacheEnableCheck->isChecked();
+    CurrentSettings.L2Unread = false;
     ShowL2Cache();
 }
 
 void TForm1::GEWBEDRadioClick(QObject*) {
     MarkModified();
     CurrentSettings.WriteOrderingType = WriteOrderingTp::GEWBED;
+    CurrentSettings.WriteOrderingUnread = false;
     ShowWriteOrdering();
 }
 
 void TForm1::SEWBEDRadioClick(QObject*) {
     MarkModified();
     CurrentSettings.WriteOrderingType = WriteOrderingTp::SEWBED;
+    CurrentSettings.WriteOrderingUnread = false;
     ShowWriteOrdering();
 }
 
 void TForm1::EWBEStrongRadioClick(QObject*) {
     MarkModified();
     CurrentSettings.WriteOrderingType = WriteOrderingTp::EWBEStrong;
+    CurrentSettings.WriteOrderingUnread = false;
     ShowWriteOrdering();
 }
 
 void TForm1::DataPrefetchCheckClick(QObject*) {
     MarkModified();
     CurrentSettings.DataPrefetchEnabled = DataPrefetchCheck->isChecked();
+    CurrentSettings.DataPrefetchUnread = false;
     ShowDataPrefetch();
 }
 
@@ -441,6 +460,8 @@ void TForm1::WCEditExit(QObject* sender) {
         edit->setFocus(Qt::OtherFocusReason);
         return;
     }
-    (edit == WC0Edit ? CurrentSettings.WC.MTRR0 : CurrentSettings.WC.MTRR1).Start = start;
+    MTRRTp& range = edit == WC0Edit ? CurrentSettings.WC.MTRR0 : CurrentSettings.WC.MTRR1;
+    range.Start = start;
+    range.Unread = false;
     ShowWriteCombining();
 }

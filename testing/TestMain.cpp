@@ -202,6 +202,15 @@ std::vector<std::string> SimLog() {
     return SplitLines(Sim({"log"}));
 }
 
+std::vector<std::string> MachineWrites(const std::vector<std::string>& log) {
+    std::vector<std::string> writes;
+    for (const std::string& line : log)
+        if (line.rfind("WriteMsr", 0) == 0 || line.rfind("SetL", 0) == 0 ||
+            line.rfind("Out", 0) == 0)
+            writes.push_back(line);
+    return writes;
+}
+
 int main(int argc, char** argv) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qrx-test-XXXXXX";

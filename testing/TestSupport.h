@@ -31,6 +31,9 @@ std::string Sim(const std::vector<std::string>& args);
 std::string SimGet(const std::string& reg);
 // The simulator's request log, one entry per line.
 std::vector<std::string> SimLog();
+// The lines of a request log that change the machine: register writes, cache switches and port
+// outputs.
+std::vector<std::string> MachineWrites(const std::vector<std::string>& log);
 // The lines of a text, without their line ends; a final line end adds no empty line.
 std::vector<std::string> SplitLines(const std::string& text);
 // The words of a text, as the blanks between them separate them.

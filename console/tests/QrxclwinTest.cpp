@@ -22,16 +22,6 @@ const std::string Banner = "Quorix 0.81 - AMD K6-family processor features, cons
 const std::string Help = "This is a command-line only version of QRX.\n"
                          "For command-line parameters look in the helpfile.\n";
 
-// The log lines that change the machine: register writes, cache switches and port outputs.
-std::vector<std::string> Writes(const std::vector<std::string>& log) {
-    std::vector<std::string> writes;
-    for (const std::string& line : log)
-        if (line.rfind("WriteMsr", 0) == 0 || line.rfind("SetL", 0) == 0 ||
-            line.rfind("Out", 0) == 0)
-            writes.push_back(line);
-    return writes;
-}
-
 std::string Joined(const std::vector<std::string>& parameters) {
     std::string text;
     for (const std::string& p : parameters)
@@ -191,7 +181,7 @@ TEST_F(Qrxclwin, ALimitAboveTheMaximumIsRefusedAfterReadingAndNothingIsWritten) 
         EXPECT_EQ(run.result.out, Banner + c.line + "\n");
         EXPECT_EQ(run.result.exitStatus, 1);
         EXPECT_FALSE(run.log.empty()) << "the processor was identified";
-        EXPECT_EQ(Writes(run.log), std::vector<std::string>{});
+        EXPECT_EQ(MachineWrites(run.log), std::vector<std::string>{});
     }
 }
 
@@ -245,7 +235,7 @@ TEST_F(Qrxclwin, AppliesEverySupportedFeatureOnceInFeatureOrder) {
         SCOPED_TRACE(c.preset + " " + Joined(c.parameters));
         EXPECT_EQ(run.result.out, Banner);
         EXPECT_EQ(run.result.exitStatus, 0);
-        EXPECT_EQ(Writes(run.log), c.writes);
+        EXPECT_EQ(MachineWrites(run.log), c.writes);
         for (const auto& [reg, value] : c.registers)
             EXPECT_EQ(SimGet(reg), value) << reg;
     }
@@ -397,7 +387,7 @@ TEST_F(Qrxclwin, WritesNoValueThatNothingReadOnlyWhatTheParametersGive) {
         Sim(c.failing.empty() ? std::vector<std::string>{"fail"}
                               : std::vector<std::string>{"fail", c.failing});
         const ProgramRun run = Start(c.parameters);
-        EXPECT_EQ(Writes(run.log), c.writes);
+        EXPECT_EQ(MachineWrites(run.log), c.writes);
     }
 }
 

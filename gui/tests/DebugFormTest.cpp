@@ -204,6 +204,19 @@ TEST_F(DebugWindow, TicksApplyTheProfilesAlternatelyOddTicksDebug0) {
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
+// A tick writes what its profile gives and leaves what nothing could read.
+TEST_F(DebugWindow, ATickWritesOnlyWhatItsProfileGivesWhenReadsFail) {
+    WriteRegistryFile(Both); // each profile gives the L1 switch only
+    Sim({"fail", "1"});
+    TDebugForm* w = OpenDebugWindow();
+    Click(w->StartStopButton);
+    ClearSimulatorLog();
+    w->DebugTimerTimer(w->DebugTimer);
+    w->DebugTimerTimer(w->DebugTimer);
+    EXPECT_EQ(MachineWrites(SimLog()), (std::vector<std::string>{"SetL1Cache 1", "SetL1Cache 0"}));
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
 TEST_F(DebugWindow, CountGoesOnAcrossStopAndStartAndInANewWindow) {
     StoreBothProfiles();
     TDebugForm* first = OpenDebugWindow();

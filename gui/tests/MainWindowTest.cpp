@@ -551,6 +551,45 @@ TEST_F(MainWindow, ApplyWritesTheRecordToTheProcessorAndShowsWhatItHolds) {
     EXPECT_FALSE(AutoApplyRegistered()) << "an unchanged box leaves the entry alone";
 }
 
+// A feature whose read failed shows neither on nor off and says so in its hint, and Apply leaves
+// it as the processor holds it, until the user gives it a value.
+TEST_F(MainWindow, AFeatureThatCouldNotBeReadShowsUnknownAndApplyWritesOnlyWhatTheUserGives) {
+    ResetSimulator("k6-3+");
+    Sim({"set", "C0000085", "0041FF81000BFFFE"}); // both ranges in use
+    Sim({"set", "C0000080", "12"});               // L2 cache off
+    Sim({"fail", "1"});                           // no register can be read; CR0 can
+    ASSERT_TRUE(LoadDriver());
+    TForm1 form;
+    for (QCheckBox* box : {form.EnableWACheck, form.WA1516MBCheck, form.EnableWC0Check,
+                           form.EnableWC1Check, form.L2CacheEnableCheck, form.DataPrefetchCheck}) {
+        EXPECT_EQ(box->checkState(), Qt::PartiallyChecked) << box->objectName().toStdString();
+        EXPECT_TRUE(box->toolTip().contains("unknown")) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(form.L1CacheEnableCheck->checkState(), Qt::Checked);
+    EXPECT_FALSE(form.L1CacheEnableCheck->toolTip().contains("unknown"));
+    for (QRadioButton* radio : {form.GEWBEDRadio, form.SEWBEDRadio, form.EWBEStrongRadio})
+        EXPECT_FALSE(radio->isChecked()) << radio->objectName().toStdString();
+    EXPECT_EQ(Text(form.MultiplierText), "Unavailable.");
+    EXPECT_FALSE(form.WAEdit->isEnabled());
+    EXPECT_FALSE(form.WC0Edit->isEnabled());
+    EXPECT_FALSE(form.SettingsModified) << "showing an unknown state is no edit";
+
+    form.MarkModified();
+    ClearSimulatorLog();
+    form.ApplyButton->click();
+    EXPECT_EQ(MachineWrites(SimLog()), std::vector<std::string>{"SetL1Cache 1"});
+    EXPECT_EQ(form.L2CacheEnableCheck->checkState(), Qt::PartiallyChecked) << "read again";
+
+    form.L2CacheEnableCheck->click(); // as a mouse click or Space does
+    EXPECT_EQ(form.L2CacheEnableCheck->checkState(), Qt::Checked);
+    EXPECT_FALSE(form.L2CacheEnableCheck->toolTip().contains("unknown"));
+    EXPECT_TRUE(form.ApplyButton->isEnabled());
+    ClearSimulatorLog();
+    form.ApplyButton->click();
+    EXPECT_EQ(MachineWrites(SimLog()), (std::vector<std::string>{"SetL1Cache 1", "SetL2Cache 1"}));
+    EXPECT_EQ(SimGet("C0000085"), "0041FF81000BFFFE");
+}
+
 TEST_F(MainWindow, RefreshReadsTheProcessorAgainAndDropsEdits) {
     auto form = Open("k6-3+");
     form->CurrentSettings.DataPrefetchEnabled = !form->CurrentSettings.DataPrefetchEnabled;
