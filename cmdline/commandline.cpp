@@ -83,6 +83,8 @@ public:
     void NextSwitch() { ++index; }
 };
 
+// Every message that quotes a parameter shows its control characters (VisibleText), so that a
+// parameter cannot send escape sequences to the terminal.
 bool Report(const std::string& message) {
     ShowError(message);
     return false;
@@ -93,9 +95,9 @@ bool ValidateRange(Cursor& c, const std::string&) {
     if (!c.TakeValue(value) || !IsStartAddressText(value))
         return Report("/MTRR: start address expected.");
     if (!c.TakeValue(value) || !IsSizeText(value))
-        return Report("/MTRR: invalid size: " + ParameterAt(c.index));
+        return Report("/MTRR: invalid size: " + VisibleText(ParameterAt(c.index)));
     if (!c.TakeValue(value) || !IsMemoryTypeText(value))
-        return Report("/MTRR: invalid memory type: " + ParameterAt(c.index));
+        return Report("/MTRR: invalid memory type: " + VisibleText(ParameterAt(c.index)));
     return true;
 }
 
@@ -104,7 +106,7 @@ bool ValidateWA(Cursor& c, const std::string&) {
     if (!c.TakeValue(value) || StartsWithSlash(value))
         return Report("/WA: WA limit expected.");
     if (!IsWALimitText(value))
-        return Report("Not a valid WA limit: " + value);
+        return Report("Not a valid WA limit: " + VisibleText(value));
     if (!c.TakeValue(value) || StartsWithSlash(value))
         return Report("/WA: value for WA 15-16MB expected.");
     if (!IsZeroOrOne(value))
@@ -131,7 +133,7 @@ bool ValidateMultiplier(Cursor& c, const std::string&) {
     if (!c.TakeValue(value) || StartsWithSlash(value))
         return Report("/M: value expected.");
     if (!IsMultiplierText(value))
-        return Report("Not a valid multiplier value: " + value);
+        return Report("Not a valid multiplier value: " + VisibleText(value));
     return true;
 }
 
@@ -161,12 +163,12 @@ bool ApplyRange(Cursor& c, const std::string& name, ApplyTarget& target) {
     int32_t error = 0;
     const uint32_t start = HexToInt(value, error);
     if (error != 0)
-        return Report("Internal error. This is not a hex value: " + value);
+        return Report("Internal error. This is not a hex value: " + VisibleText(value));
     range.Start = start;
     c.TakeValue(value);
     SizeTp size;
     if (!SizeFromWord(value, size))
-        return Report("Internal error. This is not a valid WC size: " + value);
+        return Report("Internal error. This is not a valid WC size: " + VisibleText(value));
     range.Size = size;
     range.SizeBytes = SizeToBytes(size);
     c.TakeValue(value);
@@ -187,7 +189,7 @@ bool ApplyWA(Cursor& c, const std::string&, ApplyTarget& target) {
     c.TakeValue(value);
     int32_t limit = 0;
     if (!DecimalToInt(value, limit))
-        return Report(ParameterAt(c.index) + " is not a valid value.");
+        return Report(VisibleText(ParameterAt(c.index)) + " is not a valid value.");
     if (limit > wa.WAMaxLimit)
         return Report("WA limit is maximum " + IntToText(wa.WAMaxLimit) + "MB.");
     wa.WALimit = limit;
@@ -245,7 +247,7 @@ bool ApplyProfile(Cursor& c, const std::string&, ApplyTarget& target) {
     std::string value;
     c.TakeValue(value);
     if (!LoadNamedProfile(value, target.working))
-        return Report("Error loading profile. Profile: " + value);
+        return Report("Error loading profile. Profile: " + VisibleText(value));
     return true;
 }
 
@@ -385,7 +387,7 @@ bool ValidateCommandLine() {
         const std::string p = c.Current();
         const SwitchTp* s = FindSwitch(p);
         if (!s)
-            return Report("Unknown command: " + ParameterAt(c.index));
+            return Report("Unknown command: " + VisibleText(ParameterAt(c.index)));
         if (!s->validate(c, p))
             return false;
     }
@@ -398,7 +400,8 @@ bool ApplyParametersToRecord(SettingsTp& working, bool& showWindow) {
         const std::string p = c.Current();
         const SwitchTp* s = FindSwitch(p);
         if (!s)
-            return Report("Internal error parsing the command line. Last parameter: " + p);
+            return Report("Internal error parsing the command line. Last parameter: " +
+                          VisibleText(p));
         if (!s->apply(c, p, target))
             return false;
     }

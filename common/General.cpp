@@ -8,6 +8,10 @@ namespace {
 const char HexDigits[] = "0123456789ABCDEF";
 }
 
+std::string VisibleText(const std::string& text) {
+    return qrxposix::VisibleControls(text);
+}
+
 std::string MakeUpper(const std::string& text) {
     return qrxposix::UpperAscii(text);
 }

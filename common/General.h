@@ -7,6 +7,11 @@
 // Upper-cases the ASCII letters a-z only; every other byte is kept as it is.
 std::string MakeUpper(const std::string& text);
 
+// The text with each control character (C0, DEL, C1) shown as \x and two hexadecimal digits.
+// Every message that quotes a parameter, a name or other text a user gave passes that text
+// through here, so that it reaches a terminal as text, never as an escape sequence.
+std::string VisibleText(const std::string& text);
+
 // Exactly 4 (WordToHex) or 8 (DWordToHex) upper-case hexadecimal digits.
 std::string WordToHex(uint16_t value);
 std::string DWordToHex(uint32_t value);

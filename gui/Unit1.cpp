@@ -436,7 +436,7 @@ void TForm1::DeleteProfileButtonClick(QObject*) {
             RefreshProfileList();
             ShowAutoApply();
         }
-    } else if (ConfirmBox("Delete profile: " + name + ". Are you sure?")) {
+    } else if (ConfirmBox("Delete profile: " + VisibleText(name) + ". Are you sure?")) {
         DeleteProfile(name);
         RefreshProfileList();
     }

@@ -456,7 +456,7 @@ void TForm1::WCEditExit(QObject* sender) {
     int32_t error = 0;
     const uint32_t start = HexToInt(text, error);
     if (error != 0) {
-        ShowError(text + " is not a valid hexadecimal number.");
+        ShowError(VisibleText(text) + " is not a valid hexadecimal number.");
         edit->setFocus(Qt::OtherFocusReason);
         return;
     }

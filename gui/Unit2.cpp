@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/General.h"
 #include "gui/Application.h"
 #include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
@@ -103,7 +104,8 @@ void TSaveProfileDialog::OKClick(QObject*) {
         Beep();
         return;
     }
-    if (ProfileExists(name) && !ConfirmBox("Profile " + name + " already exists. Overwrite?"))
+    if (ProfileExists(name) &&
+        !ConfirmBox("Profile " + VisibleText(name) + " already exists. Overwrite?"))
         return;
     SaveProfile(name, ProfileSettings);
     if (name == StartupProfileName)

@@ -2,6 +2,7 @@
 // word forms of memory types, write-ordering modes and multipliers.
 #include "profiles/SaveLoad.h"
 
+#include "common/General.h"
 #include "common/Messages.h"
 #include "platform/Registry.h"
 
@@ -162,7 +163,7 @@ bool LoadProfile(const std::string& name, SettingsTp& settings) {
     // could make the name resolve anywhere else.
     if (!reg.KeyExists(ProfilePath(name)) || !reg.OpenKey(ProfilePath(name), false)) {
         reg.EndUpdate();
-        ShowError("Key " + name + " does not exist.");
+        ShowError("Key " + VisibleText(name) + " does not exist.");
         return false;
     }
     const bool allWell = ProfileReader(reg, work).Read();
@@ -232,7 +233,7 @@ bool DeleteProfile(const std::string& name) {
     // Another program may have deleted it in between; what counts is that it is gone.
     if (reg.DeleteKey(path) || !reg.KeyExists(path))
         return true;
-    ShowError("Error deleting profile: " + name);
+    ShowError("Error deleting profile: " + VisibleText(name));
     return false;
 }
 

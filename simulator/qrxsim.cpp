@@ -267,13 +267,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qrxsim: no command given\n%s", UsageText);
         return 2;
     }
+    // The messages quote arguments and file names as given; their control characters are
+    // shown, not sent to the terminal.
     try {
         return Run(statePath, args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "qrxsim: %s\n%s", e.message.c_str(), e.showUsage ? UsageText : "");
+        std::fprintf(stderr, "qrxsim: %s\n%s", qrxposix::VisibleControls(e.message).c_str(),
+                     e.showUsage ? UsageText : "");
         return 2;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "qrxsim: %s\n", e.what());
+        std::fprintf(stderr, "qrxsim: %s\n", qrxposix::VisibleControls(e.what()).c_str());
         return 1;
     }
 }

@@ -50,6 +50,24 @@ TEST(Text, UpperCasingTouchesOnlyAsciiLetters) {
     EXPECT_EQ(MakeUpper(std::string("\xe9z\xff", 3)), std::string("\xe9Z\xff", 3));
 }
 
+TEST(Text, VisibleTextShowsEveryControlCharacterAndKeepsAllElse) {
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"/WA 64 - B\xc3\xbcro \xe2\x82\xac", "/WA 64 - B\xc3\xbcro \xe2\x82\xac"}, // UTF-8 kept
+        {"B\xfcro \x80", "B\xfcro \\x80"}, // a Windows-1252 letter kept, a raw C1 byte shown
+        {std::string("\x1b[2J\x07\t\r\n\x7f\0", 10), "\\x1B[2J\\x07\\x09\\x0D\\x0A\\x7F\\x00"},
+        {"\xc2\x9b"
+         "1m \xc2\x85 \xc2\xa0",
+         "\\x9B1m \\x85 \xc2\xa0"},        // C1 in UTF-8; NBSP kept
+        {"\xe2\x82", "\xe2\\x82"},         // a cut character: its bytes one by one
+        {"\xed\xa0\x80", "\xed\xa0\\x80"}, // a surrogate is no UTF-8
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VisibleText(c.text), c.shown) << c.text;
+}
+
 TEST(Text, StripLeadingZerosKeepsOneCharacter) {
     struct Case {
         const char* in;

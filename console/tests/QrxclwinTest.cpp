@@ -148,6 +148,9 @@ TEST_F(Qrxclwin, ARefusedCommandLineShowsOneErrorLineMakesNoRequestAndFails) {
         {{"/wa", "12345678", "0"}, "Error: Not a valid WA limit: 12345678"},
         {{"/MTRR0", "e0000000", "3mb", "w"}, "Error: /MTRR: invalid size: 3mb"},
         {{"/MTRR1", "0", "4MB"}, "Error: /MTRR: invalid memory type: "},
+        // A quoted parameter reaches the terminal with its control characters shown.
+        {{"\x1b[2J\x1b]0;title\x07"}, "Error: Unknown command: \\x1B[2J\\x1B]0;title\\x07"},
+        {{"/M", "5\x9b"}, "Error: Not a valid multiplier value: 5\\x9B"},
     };
     for (const auto& c : cases) {
         const ProgramRun run = Start(c.parameters);

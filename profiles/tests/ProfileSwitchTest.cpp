@@ -75,6 +75,13 @@ TEST_F(ApplyPass, AMissingProfileIsReportedOnceUpperCasedAndNothingIsWritten) {
     EXPECT_FALSE(ProfileExists("NoSuch")) << "looking a profile up creates none";
 }
 
+TEST_F(ApplyPass, AMissingProfileNameIsQuotedWithItsControlCharactersShown) {
+    SetParameterList({"/L", "\x1b]0;x\x07"});
+    EXPECT_FALSE(ProcessCommandLine());
+    EXPECT_EQ(RecordedErrors(),
+              std::vector<std::string>{"Error loading profile. Profile: \\x1B]0;X\\x07"});
+}
+
 TEST_F(ApplyPass, AnEmptyProfileNameIsOneMissingProfile) {
     SetParameterList({"/L", ""});
     EXPECT_FALSE(ProcessCommandLine());

@@ -545,7 +545,9 @@ TEST_F(ProfileStore, DeletingAndListing) {
 
     SettingsTp loaded = Sentinel();
     EXPECT_FALSE(LoadProfile("Debug1", loaded));
-    EXPECT_EQ(RecordedErrors(), std::vector<std::string>{"Key Debug1 does not exist."});
+    EXPECT_FALSE(LoadProfile("Tab\there", loaded));
+    EXPECT_EQ(RecordedErrors(), (std::vector<std::string>{"Key Debug1 does not exist.",
+                                                          "Key Tab\\x09here does not exist."}));
     EXPECT_EQ(loaded, Sentinel());
 
     // A deletion the registry refuses is reported and the profile stays.

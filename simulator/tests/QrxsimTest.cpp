@@ -163,6 +163,7 @@ TEST(Qrxsim, BadUsageExitsWithTwoAndSaysWhy) {
         {{}, "no command given"},
         {{"frobnicate"}, "unknown command \"frobnicate\""},
         {{"reset", "k7"}, "unknown preset \"k7\""},
+        {{"reset", "\x1b[2J\x9b"}, "unknown preset \"\\x1B[2J\\x9B\""},
         {{"reset", "k6", "k6-2"}, "reset takes one preset name"},
         {{"reset", "custom", "AuthenticAMD", "5", "8"}, "reset custom needs"},
         {{"reset", "custom", "AMD", "5", "8", "0"}, "the vendor must be 12 printable"},
