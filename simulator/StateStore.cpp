@@ -96,30 +96,29 @@ int OpenLog(const std::string& logPath, int flags, const std::string& verb) {
     LogUnusable(outcome, logPath, verb, cause);
 }
 
+// Reads the whole lines within the last maxBytes of the request log into text; false when
+// there is none.
+bool ReadLogTail(const std::string& logPath, uint64_t maxBytes, std::string& text) {
+    std::string cause;
+    // One byte more than is kept tells whether the read began inside a line.
+    const qrxposix::FileOutcome read =
+        qrxposix::ReadRegularFileTail(logPath, maxBytes + 1, text, cause);
+    if (read == qrxposix::FileOutcome::Missing)
+        return false;
+    if (read != qrxposix::FileOutcome::Regular)
+        LogUnusable(read, logPath, "read", cause);
+    if (text.size() > maxBytes) {
+        const size_t firstLineEnd = text.find('\n');
+        text.erase(0, firstLineEnd == std::string::npos ? text.size() : firstLineEnd + 1);
+    }
+    return true;
+}
+
 // Empties the request log: a new or reset machine starts with an empty one.
 void EmptyLog(const std::string& logPath) {
     const int fd = OpenLog(logPath, O_WRONLY | O_TRUNC, "empty");
     if (fd >= 0)
         close(fd);
-}
-
-// The whole lines within the last maxBytes of the file open on fd: everything when the file is
-// no longer, else from the first line that starts within them.
-bool ReadLogTail(int fd, uint64_t maxBytes, std::string& text) {
-    text.clear();
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return false;
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    // One byte more, to see whether the tail begins at a line's start.
-    const uint64_t from = size > maxBytes ? size - maxBytes - 1 : 0;
-    if (lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0 || !qrxposix::ReadAll(fd, text))
-        return false;
-    if (from > 0) {
-        const size_t firstLineEnd = text.find('\n');
-        text.erase(0, firstLineEnd == std::string::npos ? text.size() : firstLineEnd + 1);
-    }
-    return true;
 }
 
 } // namespace
@@ -276,8 +275,7 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
         throw LogError("write", logPath, ErrnoText());
     if (static_cast<uint64_t>(st.st_size) > TrimLogAtBytes) {
         std::string tail;
-        if (!ReadLogTail(append.Fd(), KeepLogBytes, tail))
-            throw LogError("read", logPath, ErrnoText());
+        ReadLogTail(logPath, KeepLogBytes, tail);
         if (!ReplaceFile(logPath, tail))
             throw LogError("trim", logPath, ErrnoText());
         append = LogAppend(OpenLog(logPath, O_RDWR | O_APPEND, "write"));
@@ -341,17 +339,9 @@ void SimStore::Replace(const SimMachine& m) {
 std::vector<std::string> SimStore::ReadLog() {
     Lock lock(*this);
     LoadIfChanged();
-    const std::string logPath = SimLogPath(path_);
-    std::string text, cause;
-    // One byte more than is kept tells whether the read began inside a line.
-    const qrxposix::FileOutcome read =
-        qrxposix::ReadRegularFileTail(logPath, MaxLogReadBytes + 1, text, cause);
-    if (read == qrxposix::FileOutcome::Missing)
+    std::string text;
+    if (!ReadLogTail(SimLogPath(path_), MaxLogReadBytes, text))
         return {};
-    if (read != qrxposix::FileOutcome::Regular)
-        LogUnusable(read, logPath, "read", cause);
-    if (text.size() > MaxLogReadBytes)
-        text.erase(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1);
     return SplitSimLines(text);
 }
 
