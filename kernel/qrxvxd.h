@@ -28,6 +28,7 @@
  * 5     switch (1 on, 0 off)            none
  * 6     switch (1 on, 0 off)            none
  * 7     port, value                     none
+ * 8     none                            struct qrxvxd_machine
  *
  * "none" is size 0 and address 0; every size must match exactly.
  */
@@ -38,6 +39,7 @@
 #define QRXVXD_SET_L1_CACHE	5
 #define QRXVXD_SET_L2_CACHE	6
 #define QRXVXD_PORT_OUTPUT	7
+#define QRXVXD_READ_MACHINE	8
 
 struct qrxvxd_request {
 	__u32 code;	/* 1..6: the driver link's requests; 7: port output */
@@ -46,6 +48,24 @@ struct qrxvxd_request {
 	__u32 reserved;	/* must be 0 */
 	__u64 in;	/* user address of the input buffer, 0 for none */
 	__u64 out;	/* user address of the output buffer, 0 for none */
+};
+
+/* Request 8: what the driver knows about the machine. */
+#define QRXVXD_MAX_WINDOWS	4
+#define QRXVXD_HOLE_IS_RAM	(1u << 0) /* 15-16 MiB is System RAM */
+#define QRXVXD_MTRR_KERNEL	(1u << 1) /* the kernel's MTRR layer manages the ranges */
+#define QRXVXD_RANGE0_KERNEL	(1u << 2) /* range 0 was set by someone else */
+#define QRXVXD_RANGE1_KERNEL	(1u << 3) /* range 1 was set by someone else */
+#define QRXVXD_CPUFREQ		(1u << 4) /* a cpufreq driver manages the multiplier */
+
+struct qrxvxd_machine {
+	__u32 ram_top_mb;	/* end of the highest usable RAM below 4 GiB, MiB rounded up */
+	__u32 flags;		/* QRXVXD_HOLE_IS_RAM ... QRXVXD_CPUFREQ */
+	__u32 window_count;	/* display memory windows below, at most 4 */
+	__u32 reserved;		/* 0 */
+	struct {
+		__u32 base, size; /* bytes */
+	} windows[QRXVXD_MAX_WINDOWS];
 };
 
 #define QRXVXD_REQUEST _IOW('Q', 1, struct qrxvxd_request)
