@@ -66,8 +66,8 @@ std::string BuildCommandLine(const SettingsTp& settings) {
 std::string BuildSuggestedParameters(const SettingsTp& settings, const SuggestionTp& suggestion) {
     std::string text;
     if (suggestion.WA)
-        text += "/WA " + IntToText(settings.WA.WALimit) + " " + BoolToDigit(settings.WA.WA1516MB) +
-                " ";
+        text +=
+            "/WA " + IntToText(settings.WA.WALimit) + " " + BoolToDigit(settings.WA.WA1516MB) + " ";
     if (suggestion.Range0)
         text += RangeGroup("/MTRR0", settings.WC.MTRR0);
     if (!text.empty())

@@ -291,10 +291,11 @@ std::vector<std::string> MachineFacts(const MachineTp& machine);
 // problem, in the fixed feature order. Only what SetAllSettings would write counts: supported
 // features that are not unread, and ranges in use.
 std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine);
-// Before the first write: asks the driver what it knows of the machine and reports each refused
-// setting through ShowError. True when nothing would be refused, and when the machine is not
+// Before the first write: asks the driver what it knows of the machine and reports the refused
+// settings through ShowError, one message each, or with oneMessage all in one (a window shows
+// one box, not a row of them). True when nothing would be refused, and when the machine is not
 // known, so a driver without the facts behaves as before.
-bool CheckSettingsForMachine(const SettingsTp& settings);
+bool CheckSettingsForMachine(const SettingsTp& settings, bool oneMessage = false);
 
 // What a suggestion changed in the record.
 struct SuggestionTp {

@@ -62,8 +62,7 @@ void CheckWA(const SettingsTp& s, const qrxvxd_machine& k, const MachineTp& mach
     const int layout = K6Layout(s);
     if (qrxvxd_check_whcr(&k, layout, WhcrFields(layout, wa.WALimit, false)) != 0)
         problems.push_back("WA limit " + IntToText(wa.WALimit) +
-                           " MB is more than the installed memory (" + MemoryText(machine) +
-                           ").");
+                           " MB is more than the installed memory (" + MemoryText(machine) + ").");
     if (wa.WA1516MB && qrxvxd_check_whcr(&k, layout, WhcrFields(layout, 0, true)) != 0)
         problems.push_back("WA 15-16MB: there is no memory from 15 to 16 MB on this machine.");
 }
@@ -78,8 +77,8 @@ void CheckRange(const char* name, const MTRRTp& range, const qrxvxd_machine& k,
         return;
     const uint64_t size = range.SizeBytes ? range.SizeBytes : 1ull << 32;
     problems.push_back(std::string(name) + ": write combining from " + DWordToHex(range.Start) +
-                       " to " + DWordToHex(static_cast<uint32_t>(range.Start + size - 1)) +
-                       " (" + SizeText(size) + ") would cover memory (" + MemoryText(machine) +
+                       " to " + DWordToHex(static_cast<uint32_t>(range.Start + size - 1)) + " (" +
+                       SizeText(size) + ") would cover memory (" + MemoryText(machine) +
                        " installed).");
 }
 
@@ -132,14 +131,24 @@ std::vector<std::string> RefusedSettings(const SettingsTp& settings, const Machi
     return problems;
 }
 
-bool CheckSettingsForMachine(const SettingsTp& settings) {
+bool CheckSettingsForMachine(const SettingsTp& settings, bool oneMessage) {
     MachineTp machine;
     if (!ReadMachine(machine))
         return true;
     const std::vector<std::string> problems = RefusedSettings(settings, machine);
-    for (const std::string& problem : problems)
-        ShowError(problem);
-    return problems.empty();
+    if (problems.empty())
+        return true;
+    if (oneMessage) {
+        std::string text = "Nothing was applied. The driver refuses these settings on this "
+                           "machine:";
+        for (const std::string& problem : problems)
+            text += "\r\n" + problem;
+        ShowError(text);
+    } else {
+        for (const std::string& problem : problems)
+            ShowError(problem);
+    }
+    return false;
 }
 
 SuggestionTp SuggestSettings(const MachineTp& machine, SettingsTp& settings) {
