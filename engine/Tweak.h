@@ -289,8 +289,10 @@ void SetAllSettings(SettingsTp settings);
 std::vector<std::string> MachineFacts(const MachineTp& machine);
 // Each setting of the record that the driver would refuse on this machine, one message per
 // problem, in the fixed feature order. Only what SetAllSettings would write counts: supported
-// features that are not unread, and ranges in use.
-std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine);
+// features that are not unread; a range only where it differs from uwccrNow, the register's
+// current value.
+std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine,
+                                         uint64_t uwccrNow);
 // Before the first write: asks the driver what it knows of the machine and reports the refused
 // settings through ShowError, one message each, or with oneMessage all in one (a window shows
 // one box, not a row of them). True when nothing would be refused, and when the machine is not

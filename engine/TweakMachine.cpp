@@ -3,6 +3,7 @@
 // (kernel/qrxvxd_rules.h), so the programs refuse exactly what the driver would, before the
 // first write rather than halfway through an apply.
 #include <algorithm>
+#include <cerrno>
 
 #include "common/General.h"
 #include "common/Messages.h"
@@ -17,7 +18,7 @@ qrxvxd_machine KernelView(const MachineTp& machine) {
     qrxvxd_machine k{};
     k.ram_top_mb = machine.RamTopMB;
     k.flags = machine.Flags;
-    k.window_count = std::min<uint32_t>(machine.WindowCount, QRXVXD_MAX_WINDOWS);
+    k.window_count = std::min<uint32_t>(machine.WindowCount, 4u);
     for (uint32_t i = 0; i < k.window_count; ++i) {
         k.windows[i].base = machine.Windows[i].Base;
         k.windows[i].size = machine.Windows[i].Size;
@@ -38,17 +39,10 @@ std::string MemoryText(const MachineTp& machine) {
     return IntToText(static_cast<int32_t>(machine.RamTopMB)) + " MB";
 }
 
-// The register layout the record's write-allocation handler writes.
-int K6Layout(const SettingsTp& settings) {
-    return settings.SetWAProc == SetWAK6 ? 1 : 0;
-}
-
-// The WHCR fields SetWAK6 or SetWACXT would write for a limit and the 15-16 MB bit.
-uint64_t WhcrFields(int k6Layout, int32_t limit, bool hole) {
-    const uint64_t units = static_cast<uint64_t>(limit / 4);
-    if (k6Layout)
-        return units << 1 | (hole ? 0x1u : 0u);
-    return units << 22 | (hole ? 0x10000u : 0u);
+// The WHCR value SetWAK6 or SetWACXT would write for a limit and the 15-16 MB bit, in the
+// layout the record's handler writes.
+uint64_t WhcrFields(const qrxvxd_whcr_layout& layout, int32_t limit, bool hole) {
+    return (static_cast<uint64_t>(limit / 4) << layout.limit_shift) | (hole ? layout.hole_bit : 0u);
 }
 
 void CheckWA(const SettingsTp& s, const qrxvxd_machine& k, const MachineTp& machine,
@@ -59,27 +53,46 @@ void CheckWA(const SettingsTp& s, const qrxvxd_machine& k, const MachineTp& mach
     if (!wa.WASupported || wa.WAUnread || !wa.WAEnabled || wa.WALimit < 0 ||
         wa.WALimit > wa.WAMaxLimit)
         return;
-    const int layout = K6Layout(s);
-    if (qrxvxd_check_whcr(&k, layout, WhcrFields(layout, wa.WALimit, false)) != 0)
+    qrxvxd_whcr_layout layout{};
+    // The K6 layout's model stands for every processor whose handler writes that layout.
+    const bool k6 = s.SetWAProc == SetWAK6;
+    if (qrxvxd_whcr_layout_of(k6 ? 6 : 13, 0, &layout) != 0)
+        return;
+    __u64 merged = 0;
+    if (qrxvxd_whcr_merge(&k, &layout, 0, WhcrFields(layout, wa.WALimit, false), &merged) != 0)
         problems.push_back("WA limit " + IntToText(wa.WALimit) +
                            " MB is more than the installed memory (" + MemoryText(machine) + ").");
-    if (wa.WA1516MB && qrxvxd_check_whcr(&k, layout, WhcrFields(layout, 0, true)) != 0)
+    if (wa.WA1516MB && qrxvxd_whcr_merge(&k, &layout, 0, WhcrFields(layout, 0, true), &merged) != 0)
         problems.push_back("WA 15-16MB: there is no memory from 15 to 16 MB on this machine.");
 }
 
-void CheckRange(const char* name, const MTRRTp& range, const qrxvxd_machine& k,
+// A range as SetWC writes it: its encoded half, 0 when not in use.
+bool WantedHalf(const MTRRTp& range, uint32_t& half) {
+    half = 0;
+    return !range.Enabled || EncodeRange(range, half);
+}
+
+void CheckRange(unsigned index, const MTRRTp& range, uint64_t uwccrNow, const qrxvxd_machine& k,
                 const MachineTp& machine, std::vector<std::string>& problems) {
     uint32_t half = 0;
-    // An unaligned range is refused by the engine with its own message.
-    if (range.Unread || !range.Enabled || !EncodeRange(range, half))
+    // An unread range is written back as the register holds it; an unaligned one is refused by
+    // the engine with its own message.
+    if (range.Unread || !WantedHalf(range, half))
         return;
-    if (qrxvxd_check_range(&k, half) == 0)
-        return;
-    const uint64_t size = range.SizeBytes ? range.SizeBytes : 1ull << 32;
-    problems.push_back(std::string(name) + ": write combining from " + DWordToHex(range.Start) +
-                       " to " + DWordToHex(static_cast<uint32_t>(range.Start + size - 1)) + " (" +
-                       SizeText(size) + ") would cover memory (" + MemoryText(machine) +
-                       " installed).");
+    const unsigned shift = index ? 32 : 0;
+    const uint64_t wanted = (uwccrNow & ~(0xFFFFFFFFull << shift)) | uint64_t{half} << shift;
+    const int result = qrxvxd_uwccr_check(&k, uwccrNow, wanted);
+    const std::string name = index ? "MTRR1" : "MTRR0";
+    if (result == -EBUSY) {
+        problems.push_back(name + " was set by the firmware or another driver; it is not "
+                                  "Quorix's to change.");
+    } else if (result != 0) {
+        const uint64_t size = range.SizeBytes ? range.SizeBytes : 1ull << 32;
+        problems.push_back(name + ": write combining from " + DWordToHex(range.Start) + " to " +
+                           DWordToHex(static_cast<uint32_t>(range.Start + size - 1)) + " (" +
+                           SizeText(size) + ") would cover memory (" + MemoryText(machine) +
+                           " installed).");
+    }
 }
 
 // The largest block the processor can express (a size of 128 kB to 4 GB, aligned to itself)
@@ -104,8 +117,8 @@ std::vector<std::string> MachineFacts(const MachineTp& machine) {
     std::vector<std::string> facts;
     facts.push_back("Installed memory: " + MemoryText(machine));
     facts.push_back(std::string("15-16 MB: ") +
-                    (qrxvxd_hole_is_ram(&k) ? "memory" : "not memory (a hole)"));
-    const uint32_t count = std::min<uint32_t>(machine.WindowCount, QRXVXD_MAX_WINDOWS);
+                    (k.flags & QRXVXD_HOLE_IS_RAM ? "memory" : "not memory (a hole)"));
+    const uint32_t count = std::min<uint32_t>(machine.WindowCount, 4u);
     if (count == 0)
         facts.push_back("Display window: none found");
     for (uint32_t i = 0; i < count; ++i)
@@ -120,13 +133,14 @@ std::vector<std::string> MachineFacts(const MachineTp& machine) {
     return facts;
 }
 
-std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine) {
+std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine,
+                                         uint64_t uwccrNow) {
     const qrxvxd_machine k = KernelView(machine);
     std::vector<std::string> problems;
     CheckWA(settings, k, machine, problems);
     if (settings.WC.WCSupported) {
-        CheckRange("MTRR0", settings.WC.MTRR0, k, machine, problems);
-        CheckRange("MTRR1", settings.WC.MTRR1, k, machine, problems);
+        CheckRange(0, settings.WC.MTRR0, uwccrNow, k, machine, problems);
+        CheckRange(1, settings.WC.MTRR1, uwccrNow, k, machine, problems);
     }
     return problems;
 }
@@ -135,7 +149,13 @@ bool CheckSettingsForMachine(const SettingsTp& settings, bool oneMessage) {
     MachineTp machine;
     if (!ReadMachine(machine))
         return true;
-    const std::vector<std::string> problems = RefusedSettings(settings, machine);
+    // A range is checked only where it changes, as the driver does: what the register holds
+    // now passes, whoever put it there.
+    uint32_t high = 0, low = 0;
+    if (settings.WC.WCSupported)
+        ReadMsr(MsrUWCCR, high, low);
+    const std::vector<std::string> problems =
+        RefusedSettings(settings, machine, uint64_t{high} << 32 | low);
     if (problems.empty())
         return true;
     if (oneMessage) {
@@ -161,7 +181,7 @@ SuggestionTp SuggestSettings(const MachineTp& machine, SettingsTp& settings) {
         wa.WAEnabled = true;
         wa.WALimit = limit;
         // The bit only matters where the limit takes 15-16 MB in.
-        wa.WA1516MB = limit >= 16 && qrxvxd_hole_is_ram(&k);
+        wa.WA1516MB = limit >= 16 && (k.flags & QRXVXD_HOLE_IS_RAM);
         wa.WAUnread = false;
         done.WA = true;
     }
@@ -182,7 +202,7 @@ SuggestionTp SuggestSettings(const MachineTp& machine, SettingsTp& settings) {
     range.MemoryType = MemoryTypeTp::WriteCombined;
     uint32_t half = 0;
     // A window the firmware put over memory is no place for write combining either.
-    if (!EncodeRange(range, half) || qrxvxd_check_range(&k, half) != 0)
+    if (!EncodeRange(range, half) || qrxvxd_range_check(&k, half) != 0)
         return done;
     settings.WC.MTRR0 = range;
     done.Range0 = true;

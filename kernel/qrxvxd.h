@@ -39,10 +39,10 @@
 #define QRXVXD_SET_L1_CACHE	5
 #define QRXVXD_SET_L2_CACHE	6
 #define QRXVXD_PORT_OUTPUT	7
-#define QRXVXD_READ_MACHINE	8
+#define QRXVXD_MACHINE		8
 
 struct qrxvxd_request {
-	__u32 code;	/* 1..6: the driver link's requests; 7: port output */
+	__u32 code;	/* 1..6: the driver link's requests; 7: port output; 8: machine */
 	__u32 in_size;	/* bytes at in */
 	__u32 out_size;	/* bytes at out */
 	__u32 reserved;	/* must be 0 */
@@ -50,24 +50,30 @@ struct qrxvxd_request {
 	__u64 out;	/* user address of the output buffer, 0 for none */
 };
 
-/* Request 8: what the driver knows about the machine. */
-#define QRXVXD_MAX_WINDOWS	4
-#define QRXVXD_HOLE_IS_RAM	(1u << 0) /* 15-16 MiB is System RAM */
-#define QRXVXD_MTRR_KERNEL	(1u << 1) /* the kernel's MTRR layer manages the ranges */
-#define QRXVXD_RANGE0_KERNEL	(1u << 2) /* range 0 was set by someone else */
-#define QRXVXD_RANGE1_KERNEL	(1u << 3) /* range 1 was set by someone else */
-#define QRXVXD_CPUFREQ		(1u << 4) /* a cpufreq driver manages the multiplier */
+#define QRXVXD_REQUEST _IOW('Q', 1, struct qrxvxd_request)
 
+/*
+ * Request 8: what the driver knows about the machine, so that user space can
+ * tell a refused change in the user's words before or after making it.
+ */
 struct qrxvxd_machine {
-	__u32 ram_top_mb;	/* end of the highest usable RAM below 4 GiB, MiB rounded up */
+	__u32 ram_top_mb;	/* end of the highest usable RAM below 4 GiB, in MiB rounded up */
 	__u32 flags;		/* QRXVXD_HOLE_IS_RAM ... QRXVXD_CPUFREQ */
-	__u32 window_count;	/* display memory windows below, at most 4 */
+	__u32 window_count;	/* display adapters' memory windows listed below, at most 4 */
 	__u32 reserved;		/* 0 */
 	struct {
-		__u32 base, size; /* bytes */
-	} windows[QRXVXD_MAX_WINDOWS];
+		__u32 base, size;
+	} windows[4];		/* bytes; prefetchable memory of display devices */
 };
 
-#define QRXVXD_REQUEST _IOW('Q', 1, struct qrxvxd_request)
+/* 15-16 MiB is System RAM (no chipset ISA hole there). */
+#define QRXVXD_HOLE_IS_RAM	(1u << 0)
+/* The kernel's MTRR layer manages the K6's two memory-type ranges. */
+#define QRXVXD_MTRR_KERNEL	(1u << 1)
+/* That range was set by someone else (firmware, a graphics driver): not ours to change. */
+#define QRXVXD_RANGE0_KERNEL	(1u << 2)
+#define QRXVXD_RANGE1_KERNEL	(1u << 3)
+/* A cpufreq driver manages the multiplier. */
+#define QRXVXD_CPUFREQ		(1u << 4)
 
 #endif /* QRXVXD_H */

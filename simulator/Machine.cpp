@@ -158,20 +158,28 @@ qrxvxd_machine KernelView(const SimMemoryMap& map) {
 // (bits that are not the caller's keep their current value).
 bool KernelWrite(const SimMachine& m, uint32_t index, uint64_t old, uint64_t& value) {
     const qrxvxd_machine k = KernelView(m.memory);
-    const int k6Layout = UsesK6WhcrLayout(m.id) ? 1 : 0;
     switch (index) {
     case MsrEfer:
-        value = qrxvxd_merge_efer(old, value);
+        value = qrxvxd_efer_merge(old, value);
         return true;
-    case MsrWhcr:
-        if (qrxvxd_check_whcr(&k, k6Layout, value) != 0)
+    case MsrWhcr: {
+        qrxvxd_whcr_layout layout{};
+        __u64 merged = 0;
+        if (qrxvxd_whcr_layout_of(m.id.model, m.id.stepping, &layout) != 0 ||
+            qrxvxd_whcr_merge(&k, &layout, old, value, &merged) != 0)
             return false;
-        value = qrxvxd_merge_whcr(k6Layout, old, value);
+        value = merged;
         return true;
+    }
     case MsrUwccr:
-        return qrxvxd_check_uwccr(&k, value) == 0;
-    case MsrEpmr:
-        return qrxvxd_check_epmr(value) == 0;
+        return qrxvxd_uwccr_check(&k, old, value) == 0;
+    case MsrEpmr: {
+        __u64 merged = 0;
+        if (qrxvxd_epmr_merge(old, value, &merged) != 0)
+            return false;
+        value = merged;
+        return true;
+    }
     default:
         return true;
     }

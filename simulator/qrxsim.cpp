@@ -208,7 +208,10 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
             return false;
         });
         const size_t lines = store().ReadLog().size();
-        std::cout << SimulatedNotReal() << "State file:  " << store().Path() << "\n"
+        // The path and the log come from the environment and from files, which may hold
+        // anything; the terminal gets their control characters as text.
+        std::cout << SimulatedNotReal()
+                  << "State file:  " << qrxposix::VisibleControls(store().Path()) << "\n"
                   << DescribeMachine(m) << "Log:         " << lines
                   << (lines == 1 ? " line" : " lines") << "\n";
         return 0;
@@ -287,7 +290,7 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
     if (command == "log") {
         if (args.size() == 1) {
             for (const std::string& line : store().ReadLog())
-                std::cout << line << "\n";
+                std::cout << qrxposix::VisibleControls(line) << "\n";
             return 0;
         }
         if (args.size() == 2 && args[1] == "clear") {
