@@ -296,11 +296,17 @@ void TForm1::ShowDataPrefetch() {
 void TForm1::RefreshProfileList() {
     const int index = LoadProfileCombo->currentIndex();
     const int count = LoadProfileCombo->count();
-    // The names of an unreadable file are unknown; the box stays greyed until Refresh.
-    ProfilesBox->setEnabled(!RegistryUnusable);
     std::vector<std::string> names;
-    if (!RegistryUnusable)
-        GetProfileNames(names);
+    // The names of an unusable registry are unknown; the box stays greyed until Refresh. Whoever
+    // shows the list goes on showing the rest of the window.
+    if (!RegistryUnusable) {
+        try {
+            GetProfileNames(names);
+        } catch (const RegistryError& error) {
+            RegistryFailed(error);
+        }
+    }
+    ProfilesBox->setEnabled(!RegistryUnusable);
     ShowProfileNames(*LoadProfileCombo, names);
     LoadProfileCombo->setCurrentIndex(LoadProfileCombo->count() == count ? index : -1);
     DeleteProfileButton->setEnabled(LoadProfileCombo->currentIndex() >= 0);
@@ -321,17 +327,51 @@ void TForm1::MarkModified() {
     UpdateApplyButton();
 }
 
-bool TForm1::ProbeRegistry() {
+bool TForm1::ProbeRegistry(bool startup) {
     RegistryUnusable = false;
     try {
-        StoredVersionMissing();
+        // A byte-by-byte comparison of the two texts, as the stored marker was always compared.
+        const bool newer =
+            !StoredVersionMissing() && ReadStoredVersion() > std::string(StoredVersionText);
+        if (newer && startup) {
+            ShowError("Found registry information of newer version of QRX. Exiting.");
+            Terminated = true;
+            return false;
+        }
+        // Writing the marker takes the file's lock, so a file that can be read but not written
+        // is found here and not at the user's first save; a newer program's marker stays.
+        if (!newer)
+            WriteStoredVersion();
+        std::vector<std::string> names;
+        GetProfileNames(names);
     } catch (const RegistryError& error) {
-        if (error.Kind() != RegistryErrorKind::FileUnusable)
-            throw;
-        RegistryUnusable = true;
-        ShowException(error);
+        RegistryFailed(error);
     }
     return !RegistryUnusable;
+}
+
+void TForm1::RegistryFailed(const std::exception& error) {
+    RegistryUnusable = true;
+    std::string text = error.what();
+    // The value errors name only the value; the user needs the file and what is wrong with it.
+    const auto* failure = dynamic_cast<const RegistryError*>(&error);
+    if (failure && failure->Kind() != RegistryErrorKind::FileUnusable) {
+        const std::string& cause = failure->Cause();
+        if (failure->Kind() == RegistryErrorKind::SetDataFailed && !cause.empty())
+            text = "The registry file " + RegistryFilePath() + " cannot be written: " + cause;
+        else
+            text = "The registry file " + RegistryFilePath() + " cannot be used: " + text +
+                   (cause.empty() ? "" : " (" + cause + ")");
+    } else if (text.find(RegistryFilePath()) == std::string::npos) {
+        text = "The registry file " + RegistryFilePath() + " cannot be used. " + text;
+    }
+    if (text.empty() || text.back() != '.')
+        text += '.';
+    ShowMessageBox(ApplicationTitle(),
+                   text + " The profiles stay unavailable until Refresh finds the registry usable.",
+                   BoxIcon::Error);
+    ProfilesBox->setEnabled(false);
+    AutoApplyAtBootCheck->setEnabled(false);
 }
 
 // --- Handlers ---
@@ -339,20 +379,13 @@ bool TForm1::ProbeRegistry() {
 void TForm1::FormCreate(QObject*) {
     if (DebugMode)
         DebugButton->setVisible(true);
-    // Identification and the processor's settings do not need the registry: a file that cannot
-    // be read is reported once, and the window still shows and tunes the processor.
-    if (ProbeRegistry() && !StoredVersionMissing()) {
-        // A byte-by-byte comparison of the two texts, as the stored marker was always compared.
-        if (ReadStoredVersion() > std::string(StoredVersionText)) {
-            ShowError("Found registry information of newer version of QRX. Exiting.");
-            Terminated = true;
-            return;
-        }
-    }
+    // Identification and the processor's settings do not need the registry: a registry that
+    // cannot be used is reported once, and the window still shows and tunes the processor.
+    ProbeRegistry(true);
+    if (Terminated)
+        return;
     IdentifyCPU(CurrentSettings);
     ShowSettings();
-    if (!RegistryUnusable)
-        WriteStoredVersion();
     SettingsModified = false;
     UpdateApplyButton();
 }
@@ -382,8 +415,8 @@ void TForm1::ApplyButtonClick(QObject*) {
 
 void TForm1::RefreshClick(QObject*) {
     GetAllSettings(CurrentSettings);
-    // A registry file repaired meanwhile gives the profile controls back.
-    ProbeRegistry();
+    // A registry repaired meanwhile gives the profile controls back.
+    ProbeRegistry(false);
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();
