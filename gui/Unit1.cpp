@@ -60,27 +60,31 @@ std::string VendorText(const std::array<char, 12>& vendor) {
     return std::string(vendor.begin(), end);
 }
 
-// Said in a control's hint while the record holds no known state of its feature.
+// Said in a control's hint while the record holds no known state of its feature: either the
+// processor did not answer the read, or nothing read it at all (identification stops before
+// any read when an AMD processor has no leaf 1 to name its model).
 const char* const UnreadNote = "Its current state is unknown: the processor did not answer "
                                "when it was read.";
+const char* const NeverReadNote = "Its current state is unknown: the processor could not be "
+                                  "identified, so nothing read it.";
 
 // The hint a control was made with, and below it the note while its feature is unread.
-void ShowUnreadHint(QWidget* control, bool unread) {
+void ShowUnreadHint(QWidget* control, bool unread, const char* note = UnreadNote) {
     const char* const madeWith = "qrxHint";
     QVariant hint = control->property(madeWith);
     if (!hint.isValid()) {
         hint = control->toolTip();
         control->setProperty(madeWith, hint);
     }
-    control->setToolTip(unread ? hint.toString() + "\n" + Q(UnreadNote) : hint.toString());
+    control->setToolTip(unread ? hint.toString() + "\n" + Q(note) : hint.toString());
 }
 
 // Sets a check box from the record; its change handler runs when the state changes. A feature
 // nobody read shows neither checked nor unchecked. That is no state of the feature, so showing
 // it raises no handler; the user's click on such a box checks it and raises the handler
 // (ConnectEditingHandlers).
-void ShowCheck(QCheckBox* box, bool checked, bool unread) {
-    ShowUnreadHint(box, unread);
+void ShowCheck(QCheckBox* box, bool checked, bool unread, const char* note = UnreadNote) {
+    ShowUnreadHint(box, unread, note);
     if (unread) {
         const QSignalBlocker quiet(box);
         box->setCheckState(Qt::PartiallyChecked);
@@ -246,7 +250,8 @@ void TForm1::ShowMultiplier() {
 }
 
 void TForm1::ShowL1Cache() {
-    ShowCheck(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled, CurrentSettings.L1Unread);
+    ShowCheck(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled, CurrentSettings.L1Unread,
+              NothingReadYet ? NeverReadNote : UnreadNote);
 }
 
 void TForm1::ShowL2Cache() {
@@ -385,6 +390,7 @@ void TForm1::FormCreate(QObject*) {
     if (Terminated)
         return;
     IdentifyCPU(CurrentSettings);
+    NothingReadYet = !CurrentSettings.CPU.IDValid && !CurrentSettings.CPU.VendorUnknown;
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();
@@ -396,7 +402,12 @@ void TForm1::FormDestroy(QObject*) {
 
 void TForm1::ApplyButtonClick(QObject*) {
     const bool wanted = AutoApplyAtBootCheck->isChecked();
-    if (wanted != AutoApplyRegistered()) {
+    // An entry without parameters would apply nothing at log-on; the box unchecks itself when
+    // the window shows the registration again below.
+    if (wanted && !AutoApplyRegistered() && BuildCommandLine(CurrentSettings).empty()) {
+        ShowError("No setting of the processor is known, so there is nothing to apply at "
+                  "windows startup. The startup entry was not written.");
+    } else if (wanted != AutoApplyRegistered()) {
         SetAutoApply(wanted, CurrentSettings);
         if (wanted)
             ShowInfo("Current settings have been saved in profile Startup_Settings.\r\n"
@@ -408,6 +419,7 @@ void TForm1::ApplyButtonClick(QObject*) {
     }
     SetAllSettings(CurrentSettings);
     GetAllSettings(CurrentSettings);
+    NothingReadYet = false;
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();
@@ -415,6 +427,7 @@ void TForm1::ApplyButtonClick(QObject*) {
 
 void TForm1::RefreshClick(QObject*) {
     GetAllSettings(CurrentSettings);
+    NothingReadYet = false;
     // A registry repaired meanwhile gives the profile controls back.
     ProbeRegistry(false);
     ShowSettings();
@@ -480,11 +493,18 @@ void TForm1::AutoApplyAtBootCheckClick(QObject*) {
 }
 
 void TForm1::CLineButtonClick(QObject*) {
-    QGuiApplication::clipboard()->setText(Q(BuildCommandLine(CurrentSettings)));
+    const std::string parameters = BuildCommandLine(CurrentSettings);
+    // An empty text would only wipe the clipboard: it keeps what it holds, and the note says why.
+    if (!parameters.empty())
+        QGuiApplication::clipboard()->setText(Q(parameters));
     // Nothing else shows that the click did something: a short note at the button says so,
     // without a box to close.
     QToolTip::showText(CLineButton->mapToGlobal(QPoint(0, CLineButton->height())),
-                       QStringLiteral("The settings are on the clipboard as command line "
-                                      "parameters."),
+                       parameters.empty()
+                           ? QStringLiteral("No setting of the processor is known, so there are "
+                                            "no command line parameters; the clipboard is "
+                                            "unchanged.")
+                           : QStringLiteral("The settings are on the clipboard as command line "
+                                            "parameters."),
                        CLineButton, QRect(), 3000);
 }

@@ -33,6 +33,10 @@ public:
     SettingsTp CurrentSettings;
     // True when CurrentSettings was edited since it was last read from the processor.
     bool SettingsModified = false;
+    // True from identification until the first read-back (Apply, Refresh, a debug tick) while
+    // identification stopped before reading anything: an AMD processor without leaf 1 to name
+    // its model. Unread features then were never asked, rather than did not answer.
+    bool NothingReadYet = false;
     // Set by FormCreate when the program must end without using the window (a newer version
     // stored in the registry).
     bool Terminated = false;

@@ -971,6 +971,43 @@ TEST_F(MainWindow, AProfileThatFailedToLoadCanStillBeDeleted) {
     }
 }
 
+// With nothing read there is nothing to copy or register, and the window says so instead of
+// claiming it did.
+TEST_F(MainWindow, WhenNothingCouldBeReadTheWindowSaysWhatItDid) {
+    for (const std::vector<std::string>& row : ReadTable(GuiTestData("nothing-read.txt"))) {
+        const std::string& name = row.at(0);
+        ResetSimulator(row.at(1));
+        std::vector<std::string> fail = {"fail"};
+        for (const std::string& code : SplitWords(row.at(2)))
+            fail.push_back(code);
+        Sim(fail);
+        ASSERT_TRUE(LoadDriver());
+        TForm1 form;
+        dialogs.Clear();
+        QGuiApplication::clipboard()->setText(QStringLiteral("old contents"));
+        std::string said;
+        if (name == "clipboard-note") {
+            form.CLineButton->click();
+            said = QToolTip::text().toStdString();
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), "old contents");
+        } else if (name == "startup-entry-box") {
+            form.AutoApplyAtBootCheck->setChecked(true);
+            form.ApplyButton->click();
+            said = dialogs.ErrorMessages().at(0);
+            EXPECT_FALSE(AutoApplyRegistered());
+            EXPECT_FALSE(ProfileExists(StartupProfileName));
+            EXPECT_FALSE(form.AutoApplyAtBootCheck->isChecked());
+        } else {
+            if (name == "l1-hint-after-refresh")
+                form.Refresh->click();
+            said = form.L1CacheEnableCheck->toolTip().section('\n', -1).toStdString();
+        }
+        EXPECT_EQ(said, row.at(3)) << name;
+        EXPECT_EQ(dialogs.boxes.size(), name == "startup-entry-box" ? 1u : 0u) << name;
+        QToolTip::hideText();
+    }
+}
+
 TEST_F(MainWindow, CLineButtonPutsExactlyTheParameterTextOnTheClipboard) {
     for (const char* preset : {"k6-3+", "k6", "intel"}) {
         auto form = Open(preset);
