@@ -31,6 +31,7 @@
 #include "gui/ProfileNames.h"
 #include "gui/QtText.h"
 #include "gui/SpinButton.h"
+#include "gui/TrackBar.h"
 #include "gui/Unit2.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
@@ -233,17 +234,20 @@ void TForm1::ShowWriteCombining() {
 void TForm1::ShowMultiplier() {
     const CPUTp& cpu = CurrentSettings.CPU;
     // A ratio that could not be read is as unavailable as one that cannot be read at all; the
-    // slider stays where it was until the user moves it.
+    // slider then shows no position, so none is taken for the processor's, until the user
+    // picks one.
     ShowUnreadHint(MultiplierTrackBar, cpu.MultiplierUnread);
     if (cpu.MultiplierKnown && !cpu.MultiplierUnread) {
         if (cpu.Multiplier < MultiplierCount) {
             MultiplierText->setText(Q(MultiplierCaptions[cpu.Multiplier]));
             MultiplierTrackBar->setValue(cpu.Multiplier);
+            MultiplierTrackBar->SetPositionShown(true);
         } else {
             MultiplierText->setText(QStringLiteral("error"));
         }
     } else {
         MultiplierText->setText(QStringLiteral("Unavailable."));
+        MultiplierTrackBar->SetPositionShown(false);
     }
     if (!CurrentSettings.CPU.MultiplierSupported)
         MultiplierTrackBar->setEnabled(false);

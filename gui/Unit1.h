@@ -7,6 +7,7 @@
 
 #include "engine/Tweak.h"
 #include "gui/ContextHelp.h"
+#include "gui/TrackBar.h"
 
 class QCheckBox;
 class QComboBox;
@@ -129,7 +130,7 @@ public:
 
     // MultiplierBox.
     QLabel* MultiplierText;
-    QSlider* MultiplierTrackBar;
+    TTrackBar* MultiplierTrackBar;
 
     // EWBEBox.
     QRadioButton* GEWBEDRadio;
