@@ -28,6 +28,7 @@
  * 5     switch (1 on, 0 off)            none
  * 6     switch (1 on, 0 off)            none
  * 7     port, value                     none
+ * 8     none                            struct qrxvxd_machine
  *
  * "none" is size 0 and address 0; every size must match exactly.
  */
@@ -38,9 +39,10 @@
 #define QRXVXD_SET_L1_CACHE	5
 #define QRXVXD_SET_L2_CACHE	6
 #define QRXVXD_PORT_OUTPUT	7
+#define QRXVXD_MACHINE		8
 
 struct qrxvxd_request {
-	__u32 code;	/* 1..6: the driver link's requests; 7: port output */
+	__u32 code;	/* 1..6: the driver link's requests; 7: port output; 8: machine */
 	__u32 in_size;	/* bytes at in */
 	__u32 out_size;	/* bytes at out */
 	__u32 reserved;	/* must be 0 */
@@ -49,5 +51,29 @@ struct qrxvxd_request {
 };
 
 #define QRXVXD_REQUEST _IOW('Q', 1, struct qrxvxd_request)
+
+/*
+ * Request 8: what the driver knows about the machine, so that user space can
+ * tell a refused change in the user's words before or after making it.
+ */
+struct qrxvxd_machine {
+	__u32 ram_top_mb;	/* end of the highest usable RAM below 4 GiB, in MiB rounded up */
+	__u32 flags;		/* QRXVXD_HOLE_IS_RAM ... QRXVXD_CPUFREQ */
+	__u32 window_count;	/* display adapters' memory windows listed below, at most 4 */
+	__u32 reserved;		/* 0 */
+	struct {
+		__u32 base, size;
+	} windows[4];		/* bytes; prefetchable memory of display devices */
+};
+
+/* 15-16 MiB is System RAM (no chipset ISA hole there). */
+#define QRXVXD_HOLE_IS_RAM	(1u << 0)
+/* The kernel's MTRR layer manages the K6's two memory-type ranges. */
+#define QRXVXD_MTRR_KERNEL	(1u << 1)
+/* That range was set by someone else (firmware, a graphics driver): not ours to change. */
+#define QRXVXD_RANGE0_KERNEL	(1u << 2)
+#define QRXVXD_RANGE1_KERNEL	(1u << 3)
+/* A cpufreq driver manages the multiplier. */
+#define QRXVXD_CPUFREQ		(1u << 4)
 
 #endif /* QRXVXD_H */
