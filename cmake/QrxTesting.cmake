@@ -3,7 +3,16 @@
 # QRX_SIM_STATE and HOME (set up by qrx_testmain), so no test touches the real home folder.
 if(QRX_BUILD_TESTS)
   enable_testing()
-  find_package(GTest REQUIRED)
+  if(QRX_GTEST_SOURCE)
+    # A cross build cannot use the build machine's GoogleTest: build it from its source with
+    # the same compiler, as a part of this build.
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    # Its own build names the libraries GTest::gtest and GTest::gmock, as find_package does.
+    add_subdirectory(${QRX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
   include(GoogleTest)
 endif()
 
