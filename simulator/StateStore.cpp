@@ -3,6 +3,7 @@
 #include "simulator/StateStore.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -54,11 +55,40 @@ static_assert(MaxLogReadBytes > TrimLogAtBytes, "a trimmed log must be read whol
 
 // Written beside and renamed over, so a reader (or a crash) only ever finds the old or the new
 // content. Not flushed: the machine's state need not outlive the computer, any more than real
-// registers do. The store's lock keeps every other writer out.
-bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string cause;
+// registers do. The store's lock keeps every other writer out. False with a cause naming the
+// file.
+bool ReplaceFile(const std::string& path, const std::string& data, std::string& cause) {
     return qrxposix::ReplaceFile(path, data, 0644, qrxposix::Durability::Unflushed,
                                  qrxposix::Writers::Locked, cause);
+}
+
+// A request that changes the machine is logged in three steps, and a program killed between any
+// two leaves the log and the machine in agreement once the next request has looked:
+//   1. the unchanged machine is stored with this mark, which gives the log's size before the
+//      request's lines (a comment line, so the state file's reader passes over it);
+//   2. the lines are appended to the log;
+//   3. the changed machine is stored without the mark.
+// Whoever finds the mark cuts the log back to that size (the lines of a change that was never
+// stored) and stores the machine without it.
+const char PendingLogMark[] = "# log-pending ";
+
+std::string WithPendingMark(std::string text, int64_t logSize) {
+    if (logSize >= 0)
+        text += PendingLogMark + std::to_string(logSize) + "\n";
+    return text;
+}
+
+// The size that the state text's mark gives, or -1 when it has none.
+int64_t PendingMarkOf(const std::string& text) {
+    const size_t lineStart = text.rfind('\n', text.size() < 2 ? 0 : text.size() - 2);
+    const size_t start = lineStart == std::string::npos ? 0 : lineStart + 1;
+    if (text.compare(start, sizeof PendingLogMark - 1, PendingLogMark) != 0)
+        return -1;
+    uint64_t size = 0;
+    std::string digits = text.substr(start + sizeof PendingLogMark - 1);
+    if (!digits.empty() && digits.back() == '\n')
+        digits.pop_back();
+    return ParseDecimal(digits, INT64_MAX, size) ? static_cast<int64_t>(size) : -1;
 }
 
 // The state file (or the request log) is there but is no file we can use: a folder, a named
@@ -83,6 +113,13 @@ SimStateError LogError(const std::string& verb, const std::string& logPath,
     if (outcome == qrxposix::FileOutcome::Failed)
         throw LogError(verb, logPath, cause);
     throw Unusable(LogName, logPath, cause);
+}
+
+// The file that path leads to, or path itself when its links lead nowhere (whoever reads it
+// then says so).
+std::string ResolvedPath(const std::string& path) {
+    std::string target, cause;
+    return qrxposix::ResolveLinks(path, target, cause) ? target : path;
 }
 
 // Opens the request log with flags; -1 when there is none (and flags create none).
@@ -178,7 +215,7 @@ std::string SimLockPath(const std::string& statePath) {
 class SimStore::Lock {
 public:
     explicit Lock(SimStore& store) : fd_(store.lockFd_) {
-        const std::string lockPath = Quote(SimLockPath(store.path_));
+        const std::string lockPath = Quote(store.lockPath_);
         switch (qrxposix::LockExclusive(fd_)) {
         case qrxposix::LockOutcome::Locked:
             break;
@@ -200,13 +237,14 @@ private:
     int fd_;
 };
 
-SimStore::SimStore(std::string statePath) : path_(std::move(statePath)) {
-    MakeFolders(qrxposix::DirectoryOf(path_));
-    const std::string lockPath = SimLockPath(path_);
-    lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (lockFd_ < 0)
-        throw SimStateError("cannot open the lock file " + Quote(lockPath) + ": " + ErrnoText() +
-                            "; choose another state file with --state or QRX_SIM_STATE");
+// The lock and the log lie beside the file that the state file's links lead to, so programs
+// that reach one machine through different links share them.
+SimStore::SimStore(std::string statePath)
+    : path_(std::move(statePath)), logPath_(SimLogPath(ResolvedPath(path_))) {
+    MakeFolders(qrxposix::DirectoryOf(ResolvedPath(path_)));
+    std::string cause;
+    if (!qrxposix::OpenLockFile(path_, 0644, lockFd_, lockPath_, cause))
+        throw SimStateError(cause + "; choose another state file with --state or QRX_SIM_STATE");
 }
 
 SimStore::~SimStore() {
@@ -214,7 +252,7 @@ SimStore::~SimStore() {
         close(lockFd_);
 }
 
-void SimStore::Write(const SimMachine& m) {
+void SimStore::Write(const SimMachine& m, int64_t pendingLog) {
     MakeFolders(qrxposix::DirectoryOf(path_));
     // A reset cannot mend a folder (or any other non-file) in the state file's place, nor a link
     // to nothing: they are the user's to remove.
@@ -222,13 +260,30 @@ void SimStore::Write(const SimMachine& m) {
     const qrxposix::FileOutcome there = qrxposix::LookAt(path_, cause);
     if (there == qrxposix::FileOutcome::DanglingLink || there == qrxposix::FileOutcome::NotRegular)
         throw Unusable(StateFileName, path_, cause);
-    std::string text = FormatState(m);
-    if (!ReplaceFile(path_, text))
-        throw SimStateError("cannot write the simulated processor's state file " + Quote(path_) +
-                            ": " + ErrnoText() + "; check that its folder is writable");
+    std::string text = WithPendingMark(FormatState(m), pendingLog);
+    if (!ReplaceFile(path_, text, cause))
+        throw SimStateError("the simulated processor's state file " + Quote(path_) +
+                            " cannot be stored: " + cause);
     machine_ = m;
     text_ = std::move(text);
+    pendingLog_ = pendingLog;
     loaded_ = true;
+}
+
+void SimStore::RecoverLog() {
+    if (pendingLog_ < 0)
+        return;
+    const int fd = OpenLog(logPath_, O_WRONLY, "take back the unstored lines of");
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > pendingLog_ &&
+        ftruncate(fd, pendingLog_) != 0) {
+        const std::string why = ErrnoText();
+        close(fd);
+        throw LogError("take back the unstored lines of", logPath_, why);
+    }
+    if (fd >= 0)
+        close(fd);
+    Write(machine_);
 }
 
 void SimStore::LoadIfChanged() {
@@ -240,9 +295,9 @@ void SimStore::LoadIfChanged() {
     case qrxposix::FileOutcome::Regular:
         break;
     case qrxposix::FileOutcome::Missing:
-        // A machine is born with an empty log, like any freshly reset one.
-        Write(ResetMachine(*FindPreset(DefaultPreset)));
-        EmptyLog(SimLogPath(path_));
+        // A machine is born with an empty log, like any freshly reset one (RecoverLog empties
+        // it).
+        Write(ResetMachine(*FindPreset(DefaultPreset)), 0);
         return;
     case qrxposix::FileOutcome::TooLarge:
         throw SimStateError(std::string(StateFileName) + " " + Quote(path_) + " is damaged (" +
@@ -263,12 +318,14 @@ void SimStore::LoadIfChanged() {
         throw SimStateError(std::string(StateFileName) + " " + Quote(path_) + " is damaged (" +
                             error + ")" + advice);
     machine_ = m;
+    pendingLog_ = PendingMarkOf(text);
     text_ = std::move(text);
     loaded_ = true;
 }
 
-SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
-    const std::string logPath = SimLogPath(path_);
+SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines,
+                                        const std::function<void(off_t)>& beforeWrite) {
+    const std::string& logPath = logPath_;
     LogAppend append(OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write"));
     struct stat st;
     if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
@@ -276,8 +333,9 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
     if (static_cast<uint64_t>(st.st_size) > TrimLogAtBytes) {
         std::string tail;
         ReadLogTail(logPath, KeepLogBytes, tail);
-        if (!ReplaceFile(logPath, tail))
-            throw LogError("trim", logPath, ErrnoText());
+        std::string cause;
+        if (!ReplaceFile(logPath, tail, cause))
+            throw SimStateError(cause);
         append = LogAppend(OpenLog(logPath, O_RDWR | O_APPEND, "write"));
         if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
             throw LogError("write", logPath, ErrnoText());
@@ -292,6 +350,7 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
         data += '\n';
     for (const std::string& line : lines)
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
+    beforeWrite(st.st_size);
     if (!qrxposix::WriteAll(append.Fd(), data)) {
         const std::string why = ErrnoText();
         append.TakeBack(); // no part of a line is left behind
@@ -302,7 +361,7 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines) {
 
 void SimStore::CheckLog() {
     Lock lock(*this);
-    const std::string logPath = SimLogPath(path_);
+    const std::string& logPath = logPath_;
     const int fd = OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write");
     if (fd < 0)
         throw LogError("write", logPath, ErrnoText());
@@ -312,14 +371,21 @@ void SimStore::CheckLog() {
 void SimStore::Transact(const Change& change) {
     Lock lock(*this);
     LoadIfChanged();
+    RecoverLog();
     SimMachine m = machine_;
     std::vector<std::string> log;
     const bool changed = change(m, log) && !(m == machine_);
-    // A request is all or nothing: its log line is written first, and taken back when the
-    // machine cannot be stored, so a request whose line cannot be written has no effect.
-    LogAppend appended;
-    if (!log.empty())
-        appended = AppendLog(log);
+    if (log.empty()) {
+        if (changed)
+            Write(m);
+        return;
+    }
+    // A request is all or nothing, even when the program is killed half-way (PendingLogMark):
+    // its lines are written before the change is stored, and taken back when it cannot be.
+    LogAppend appended = AppendLog(log, [&](off_t logSize) {
+        if (changed)
+            Write(machine_, logSize);
+    });
     if (changed) {
         try {
             Write(m);
@@ -332,15 +398,16 @@ void SimStore::Transact(const Change& change) {
 
 void SimStore::Replace(const SimMachine& m) {
     Lock lock(*this);
-    Write(m);
-    EmptyLog(SimLogPath(path_));
+    Write(m, 0);
+    RecoverLog();
 }
 
 std::vector<std::string> SimStore::ReadLog() {
     Lock lock(*this);
     LoadIfChanged();
+    RecoverLog();
     std::string text;
-    if (!ReadLogTail(SimLogPath(path_), MaxLogReadBytes, text))
+    if (!ReadLogTail(logPath_, MaxLogReadBytes, text))
         return {};
     return SplitSimLines(text);
 }
@@ -348,5 +415,6 @@ std::vector<std::string> SimStore::ReadLog() {
 void SimStore::ClearLog() {
     Lock lock(*this);
     LoadIfChanged();
-    EmptyLog(SimLogPath(path_));
+    RecoverLog();
+    EmptyLog(logPath_);
 }

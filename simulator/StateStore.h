@@ -2,9 +2,11 @@
 // request goes through, so that all processes see one machine. The file's text is StateText's.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "simulator/Machine.h"
@@ -13,7 +15,8 @@
 // $XDG_STATE_HOME/quorix/simulated-cpu with XDG_STATE_HOME defaulting to ~/.local/state.
 std::string SimStatePath(const std::string& explicitPath = std::string());
 
-// Beside the state file: the request log (append-only) and the lock file.
+// Beside the state file: the request log (append-only) and the lock file. A store whose state
+// file is a symbolic link keeps them beside the link's target.
 std::string SimLogPath(const std::string& statePath);
 std::string SimLockPath(const std::string& statePath);
 
@@ -62,11 +65,20 @@ private:
     class Lock;
     class LogAppend;
     void LoadIfChanged();
-    void Write(const SimMachine& m);
-    LogAppend AppendLog(const std::vector<std::string>& lines);
+    // Stores m; a pendingLog of 0 or more marks the log's lines from that size on as not yet
+    // stored (see PendingLogMark in StateStore.cpp).
+    void Write(const SimMachine& m, int64_t pendingLog = -1);
+    // Takes back the lines of a change that a killed program never stored.
+    void RecoverLog();
+    // Appends lines to the log; beforeWrite gets the log's size before them.
+    LogAppend AppendLog(const std::vector<std::string>& lines,
+                        const std::function<void(off_t)>& beforeWrite);
 
     std::string path_;
+    std::string logPath_;
+    std::string lockPath_;
     int lockFd_ = -1;
+    int64_t pendingLog_ = -1; // the mark in text_, or -1
     SimMachine machine_;
     // The file's text when machine_ was last read or written. A request compares the whole
     // text, never the file's inode, size and time stamp: a rename can reuse an inode freed a

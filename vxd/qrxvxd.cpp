@@ -44,8 +44,10 @@ std::unique_ptr<Backend> OpenChosenBackend() {
 
 } // namespace
 
+// Problems name files and paths from the environment, which may hold anything: the terminal gets
+// their control characters as text.
 void ReportProblem(const std::string& message) {
-    std::fprintf(stderr, "qrxvxd.vxd: %s\n", message.c_str());
+    std::fprintf(stderr, "qrxvxd.vxd: %s\n", qrxposix::VisibleControls(message).c_str());
 }
 
 QRX_EXPORT void* qrx_module_open(void) {

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posixlib/Ascii.h"
 #include "platform/posixlib/BaseDirectory.h"
 #include "platform/posixlib/Files.h"
 
@@ -266,7 +267,7 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
     }
     std::string exec;
     if (!DesktopExecValue(command, exec)) {
-        error = "The command for " + file +
+        error = "The command for " + qrxposix::VisibleControls(file) +
                 " holds characters that a desktop entry cannot carry (control characters or "
                 "text that is not UTF-8).";
         return false;
@@ -297,7 +298,8 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
                                      qrxposix::Writers::Concurrent, cause)) {
         return true;
     }
-    error = "The log-on entry cannot be stored: " + cause + ".";
+    // The cause names folders from the environment, which may hold anything.
+    error = "The log-on entry cannot be stored: " + qrxposix::VisibleControls(cause) + ".";
     return false;
 }
 
@@ -306,7 +308,8 @@ bool RemoveLogonStart(const std::string& name, std::string& error) {
     if (file.empty())
         return true;
     if (unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
-        error = "Cannot remove " + file + ": " + std::strerror(errno) + ".";
+        error =
+            "Cannot remove " + qrxposix::VisibleControls(file) + ": " + std::strerror(errno) + ".";
         return false;
     }
     return true;

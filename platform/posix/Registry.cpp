@@ -15,6 +15,7 @@
 
 #include "platform/posix/RegistryText.h"
 #include "platform/posix/RegistryTree.h"
+#include "platform/posixlib/Ascii.h"
 #include "platform/posixlib/BaseDirectory.h"
 #include "platform/posixlib/Files.h"
 
@@ -74,10 +75,11 @@ struct RegistryLock {
 };
 
 // Takes the exclusive lock that every writer holds across its read-modify-write. It lives in a
-// file of its own: the registry file is replaced on every change, and a lock on a replaced file
-// would guard nothing. Its holder knows that no other writer is at work, which is what lets the
-// replacement reuse one temporary file name. False with cause when the lock cannot be had; held
-// says whether that is because another program kept it for the whole wait.
+// file of its own beside the file that the registry file's links lead to: the registry file is
+// replaced on every change, and a lock on a replaced file would guard nothing. Its holder knows
+// that no other writer is at work, which is what lets the replacement reuse one temporary file
+// name. False with cause when the lock cannot be had; held says whether that is because another
+// program kept it for the whole wait.
 bool Lock(const std::string& file, RegistryLock& lock, std::string& cause, bool& held) {
     held = false;
     std::string failed;
@@ -85,12 +87,9 @@ bool Lock(const std::string& file, RegistryLock& lock, std::string& cause, bool&
         cause = qrxposix::MakeFoldersCause(failed, errno);
         return false;
     }
-    const std::string lockName = file + ".lock";
-    lock.fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (lock.fd < 0) {
-        cause = "cannot open the lock file " + lockName + ": " + ErrorText(errno);
+    std::string lockName;
+    if (!qrxposix::OpenLockFile(file, 0600, lock.fd, lockName, cause))
         return false;
-    }
     switch (qrxposix::LockExclusive(lock.fd)) {
     case qrxposix::LockOutcome::Locked:
         lock.locked = true;
@@ -192,7 +191,12 @@ struct RegistryUpdate {
 
 RegistryError::RegistryError(RegistryErrorKind kind, const std::string& message,
                              const std::string& valueName, const std::string& cause)
-    : std::runtime_error(message), kind_(kind), valueName_(valueName), cause_(cause) {}
+    // A file's message quotes its path from the environment and names and items from the file,
+    // which may hold anything: they reach a terminal as text, never as control characters. A
+    // value error is its fixed text, and its name is shown by whoever shows it.
+    : std::runtime_error(
+          kind == RegistryErrorKind::FileUnusable ? qrxposix::VisibleControls(message) : message),
+      kind_(kind), valueName_(valueName), cause_(qrxposix::VisibleControls(cause)) {}
 
 std::string RegistryFilePath() {
     return qrxposix::XdgConfigHome() + "/quorix/registry.reg";

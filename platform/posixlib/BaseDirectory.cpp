@@ -10,11 +10,13 @@ namespace qrxposix {
 namespace {
 
 std::string HomeFolder() {
+    // A relative HOME is no home, as a relative XDG folder is none: every file would land
+    // wherever the program happened to be started.
     const char* home = std::getenv("HOME");
-    if (home && home[0] != '\0')
+    if (home && home[0] == '/')
         return home;
     const passwd* pw = ::getpwuid(::getuid());
-    return pw && pw->pw_dir ? pw->pw_dir : "";
+    return pw && pw->pw_dir && pw->pw_dir[0] == '/' ? pw->pw_dir : "";
 }
 
 std::string BaseDirectory(const char* variable, const char* belowHome) {

@@ -4,14 +4,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace qrxposix {
 
@@ -155,7 +159,10 @@ std::string DirectoryOf(const std::string& file) {
     return slash == 0 ? "/" : file.substr(0, slash);
 }
 
-bool MakeFolders(const std::string& dir, mode_t mode, std::string& failed) {
+namespace {
+
+bool MakeFoldersRecording(const std::string& dir, mode_t mode, std::string& failed,
+                          std::vector<std::string>& made) {
     struct stat st;
     if (::stat(dir.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
@@ -164,14 +171,37 @@ bool MakeFolders(const std::string& dir, mode_t mode, std::string& failed) {
         errno = ENOTDIR;
         return false;
     }
-    const std::string parent = DirectoryOf(dir);
-    if (parent != dir && !MakeFolders(parent, mode, failed))
+    // A path the system cannot take whole would fail only deep down, after many folders.
+    if (dir.size() >= PATH_MAX) {
+        failed = dir;
+        errno = ENAMETOOLONG;
         return false;
-    if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) {
+    }
+    const std::string parent = DirectoryOf(dir);
+    if (parent != dir && !MakeFoldersRecording(parent, mode, failed, made))
+        return false;
+    if (::mkdir(dir.c_str(), mode) == 0) {
+        made.push_back(dir);
+    } else if (errno != EEXIST) {
         failed = dir;
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool MakeFolders(const std::string& dir, mode_t mode, std::string& failed) {
+    std::vector<std::string> made;
+    if (MakeFoldersRecording(dir, mode, failed, made))
+        return true;
+    // A failure leaves the folders as they were: what this call made goes again, newest first
+    // (only while empty, so nothing another program put there is lost).
+    const int error = errno;
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        ::rmdir(it->c_str());
+    errno = error;
+    return false;
 }
 
 std::string MakeFoldersCause(const std::string& failed, int error) {
@@ -312,7 +342,22 @@ bool ReadWholeFile(const std::string& file, std::string& text, uint64_t limit) {
     return false;
 }
 
+namespace {
+
+void IgnoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current;
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            !(current.sa_flags & SA_SIGINFO))
+            ::signal(SIGXFSZ, SIG_IGN);
+    });
+}
+
+} // namespace
+
 bool WriteAll(int fd, const std::string& text) {
+    IgnoreFileSizeSignal();
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -334,6 +379,47 @@ uint64_t Releases(int fd) {
     return ::pread(fd, &count, sizeof count, 0) == static_cast<ssize_t>(sizeof count) ? count : 0;
 }
 
+// The locks this program gave up on: the lock file, and how often its lock had changed hands
+// then. While that count stands, the same holder still has the lock.
+struct GivenUpLock {
+    dev_t device;
+    ino_t inode;
+    uint64_t releases;
+};
+std::mutex g_givenUpMutex;
+std::vector<GivenUpLock> g_givenUp;
+
+std::vector<GivenUpLock>::iterator FindGivenUp(const struct stat& st) {
+    return std::find_if(g_givenUp.begin(), g_givenUp.end(), [&](const GivenUpLock& lock) {
+        return lock.device == st.st_dev && lock.inode == st.st_ino;
+    });
+}
+
+LockOutcome Remember(int fd, LockOutcome outcome, uint64_t releases) {
+    struct stat st;
+    if (outcome == LockOutcome::Failed || ::fstat(fd, &st) != 0)
+        return outcome;
+    std::lock_guard<std::mutex> guard(g_givenUpMutex);
+    const auto found = FindGivenUp(st);
+    if (outcome == LockOutcome::Locked && found != g_givenUp.end())
+        g_givenUp.erase(found);
+    else if (outcome == LockOutcome::Held && found != g_givenUp.end())
+        found->releases = releases;
+    else if (outcome == LockOutcome::Held)
+        g_givenUp.push_back({st.st_dev, st.st_ino, releases});
+    return outcome;
+}
+
+// Whether this program gave up on the lock of fd and the same holder still has it.
+bool StillGivenUp(int fd, uint64_t releases) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    std::lock_guard<std::mutex> guard(g_givenUpMutex);
+    const auto found = FindGivenUp(st);
+    return found != g_givenUp.end() && found->releases == releases;
+}
+
 } // namespace
 
 LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
@@ -341,12 +427,14 @@ LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
     // second. Polling is not fair: a busy program that lets go and takes the lock again at once
     // can keep it from a waiter for long. So the time runs from the last release another holder
     // marked, and only a lock that stays with one holder is given up on.
-    auto deadline = std::chrono::steady_clock::now() + wait;
     uint64_t releases = Releases(fd);
+    if (StillGivenUp(fd, releases))
+        wait = std::chrono::milliseconds{0};
+    auto deadline = std::chrono::steady_clock::now() + wait;
     std::chrono::milliseconds pause{1};
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return LockOutcome::Locked;
+            return Remember(fd, LockOutcome::Locked, releases);
         if (errno == EINTR)
             continue;
         if (errno != EWOULDBLOCK)
@@ -358,7 +446,7 @@ LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait) {
             deadline = now + wait;
         }
         if (now >= deadline)
-            return LockOutcome::Held;
+            return Remember(fd, LockOutcome::Held, releases);
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds{2});
@@ -378,6 +466,46 @@ std::string HeldByAnotherProgram(const std::string& file, const std::string& loc
            " seconds); let that program finish, or end it, and try again";
 }
 
+bool OpenLockFile(const std::string& file, mode_t mode, int& fd, std::string& lockFile,
+                  std::string& cause) {
+    fd = -1;
+    std::string target, why;
+    // A dangling link or a loop is the guarded file's own fault, which its reader reports;
+    // the lock then stays beside the name given.
+    if (!ResolveLinks(file, target, why))
+        target = file;
+    lockFile = target + ".lock";
+    const std::string cannot = "cannot open the lock file " + lockFile + ": ";
+    struct stat st;
+    if (::lstat(lockFile.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        // Following a link here would let whoever placed it have a file of the user's created
+        // or overwritten; a folder or a device cannot be a lock at all.
+        cause = cannot +
+                (S_ISLNK(st.st_mode) ? std::string("it is a symbolic link, which is left as it is")
+                                     : NotRegularCause(st.st_mode)) +
+                "; remove it, and a new lock file takes its place";
+        errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
+        return false;
+    }
+    fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW,
+                mode);
+    if (fd < 0) {
+        const int error = errno;
+        cause = cannot + std::strerror(error);
+        errno = error;
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
+        cause = cannot + (S_ISREG(st.st_mode) ? std::strerror(error) : NotRegularCause(st.st_mode));
+        ::close(fd);
+        fd = -1;
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
 bool ResolveLinks(const std::string& file, std::string& target, std::string& cause) {
     target = file;
     // As many links as the system itself follows in one path.
@@ -386,6 +514,7 @@ bool ResolveLinks(const std::string& file, std::string& target, std::string& cau
         if (::lstat(target.c_str(), &st) != 0) {
             if (hops > 0 && (errno == ENOENT || errno == ENOTDIR)) {
                 cause = "it is a link to " + target + ", which does not exist";
+                errno = ENOENT;
                 return false;
             }
             return true; // missing, or unreachable: what is done with it next says why
@@ -394,12 +523,15 @@ bool ResolveLinks(const std::string& file, std::string& target, std::string& cau
             return true;
         const std::string link = LinkText(target);
         if (link.empty()) {
-            cause = "its link " + target + " cannot be read: " + std::strerror(errno);
+            const int error = errno ? errno : ENAMETOOLONG;
+            cause = "its link " + target + " cannot be read: " + std::strerror(error);
+            errno = error;
             return false;
         }
         target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
     }
     cause = "its symbolic links form a loop";
+    errno = ELOOP;
     return false;
 }
 
@@ -410,8 +542,9 @@ bool ReplaceFile(const std::string& file, const std::string& text, mode_t newMod
     // folder of dotfiles, say), and the rename must happen in the target's own folder.
     std::string target, why;
     if (!ResolveLinks(file, target, why)) {
+        const int error = errno;
         cause = "cannot write " + file + ": " + why + " (restore it, or remove the link)";
-        errno = ENOENT;
+        errno = error;
         return false;
     }
     struct stat old;
@@ -426,8 +559,17 @@ bool ReplaceFile(const std::string& file, const std::string& text, mode_t newMod
     int fd;
     if (writers == Writers::Locked) {
         temp = target + ".tmp";
-        ::unlink(temp.c_str()); // a killed writer's leftover; the caller holds the lock
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
+        // A killed writer's leftover file goes (the caller holds the lock); anything else in the
+        // temporary's place is the user's, and no write could succeed while it stands there.
+        struct stat there;
+        if (::lstat(temp.c_str(), &there) == 0 && S_ISDIR(there.st_mode)) {
+            cause = "cannot write " + target + ": its temporary file " + temp +
+                    " cannot be made: " + NotRegularCause(there.st_mode) + "; remove it";
+            errno = EISDIR;
+            return false;
+        }
+        ::unlink(temp.c_str());
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newMode);
     } else {
         RemoveStaleTemporaries(dir, BaseNameOf(target) + ".tmp-");
         fd = CreateLockedTemporary(target, newMode, temp);

@@ -15,7 +15,7 @@ std::string DirectoryOf(const std::string& file);
 
 // Creates the folder and every missing parent, each with mode. False when one cannot be made:
 // failed names that folder and errno says why (ENOTDIR when something other than a folder
-// stands in its place).
+// stands in its place), and the folders this call made before are removed again.
 bool MakeFolders(const std::string& dir, mode_t mode, std::string& failed);
 // The cause of a failed MakeFolders as one phrase: "<folder> is not a folder" or "cannot create
 // the folder <folder>: <reason>".
@@ -64,6 +64,9 @@ bool ReadAll(int fd, std::string& text, uint64_t limit = UINT64_MAX);
 // not a regular file (EINVAL), larger than limit (EFBIG), or cannot be opened or read.
 bool ReadWholeFile(const std::string& file, std::string& text, uint64_t limit = UINT64_MAX);
 // Writes all of text to fd, retrying interrupted and partial writes.
+// A write past the file size limit (ulimit -f) fails with EFBIG, as on a full disk, instead of
+// killing the program with SIGXFSZ: the first call of WriteAll ignores that signal unless the
+// program chose its own handling.
 bool WriteAll(int fd, const std::string& text);
 
 // How long a program waits for a lock that stays with one program before it gives up. Our own
@@ -76,14 +79,28 @@ enum class LockOutcome { Locked, Held, Failed };
 // marks its release with Unlock) the wait goes on, however busy the lock; when it stays with one
 // holder for wait, the outcome is Held. Failed (errno set) when the lock cannot be taken at all.
 LockOutcome LockExclusive(int fd, std::chrono::milliseconds wait = LockWait);
+// A lock that one holder kept for the whole wait is given up on once per program run: a later
+// LockExclusive on the same lock file fails at once (Held) while that holder still has it, so a
+// program with many requests waits for a stopped one only once. When the lock has changed hands
+// since, the wait is as usual.
+//
 // Lets go of the lock LockExclusive took and marks the release in the lock file for the waiters.
 void Unlock(int fd);
 // The cause for a Held lock: "<file> is held by another program (its lock <lockFile> stayed
 // taken for 5 seconds); let that program finish, or end it, and try again".
 std::string HeldByAnotherProgram(const std::string& file, const std::string& lockFile);
 
+// Opens the lock file that guards file, creating it with mode (less the umask): file + ".lock"
+// beside the file that file resolves to, so that programs reaching one file through different
+// links take one lock. The lock file itself is never followed: a symbolic link, a folder or any
+// other non-file in its place is left as it is and refused with a cause naming it. fd and
+// lockFile are set on success.
+bool OpenLockFile(const std::string& file, mode_t mode, int& fd, std::string& lockFile,
+                  std::string& cause);
+
 // The file that file names, its symbolic links followed: file itself when it is no link (or
-// does not exist). False with a cause for a dangling link or a loop of links.
+// does not exist). False with a cause for a dangling link (errno ENOENT) or a loop of links
+// (ELOOP).
 bool ResolveLinks(const std::string& file, std::string& target, std::string& cause);
 
 // Whether ReplaceFile makes the new content survive a power cut before it returns.

@@ -367,12 +367,16 @@ TEST(Store, ARequestThatChangesNothingDoesNotRewriteTheFile) {
     EXPECT_NE(InodeOf(path), before) << "a change is written to a new file and renamed";
 }
 
+// The children reach one machine as it is and through two links.
 TEST(Store, ProcessesUpdatingAtOnceLoseNoChange) {
     const std::string path = StateIn("race");
     {
         SimStore(path).Transact([](SimMachine&, std::vector<std::string>&) { return false; });
     }
     constexpr int Children = 3, Rounds = 150;
+    const std::string paths[Children] = {path, path + "-link", TestDir() + "/link-b"};
+    ASSERT_EQ(symlink(path.c_str(), paths[1].c_str()), 0);
+    ASSERT_EQ(symlink(path.c_str(), paths[2].c_str()), 0);
     std::vector<pid_t> pids;
     for (int c = 0; c < Children; ++c) {
         const pid_t pid = fork();
@@ -380,7 +384,7 @@ TEST(Store, ProcessesUpdatingAtOnceLoseNoChange) {
         if (pid == 0) {
             int status = 0;
             try {
-                SimStore store(path);
+                SimStore store(paths[c]);
                 for (int i = 0; i < Rounds; ++i)
                     store.Transact([&](SimMachine& m, std::vector<std::string>& log) {
                         ++m.port;
