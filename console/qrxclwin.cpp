@@ -39,8 +39,7 @@ void Suggest() {
     const std::string parameters =
         BuildSuggestedParameters(settings, SuggestSettings(machine, settings));
     if (parameters.empty())
-        ShowError("Cannot suggest settings: this processor has neither write allocation nor "
-                  "memory-type ranges to set.");
+        ShowError("Nothing to suggest: no setting this processor has suits this machine.");
     else
         WriteLine("Suggested parameters: " + parameters);
 }

@@ -107,7 +107,7 @@ SimMemoryMap MemoryFromArgs(const std::vector<std::string>& args) {
     map.present = true;
     map.ramMb = Decimal(args[1], MaxRamMb, "MB");
     if (map.ramMb == 0)
-        throw UsageError{"MB must be the installed memory, from 1 to 4096"};
+        throw UsageError{"MB must be the installed memory, from 1 to 4096", false};
     size_t i = 2;
     if (i < args.size() && args[i] == "hole") {
         map.holeIsRam = false;
@@ -115,19 +115,21 @@ SimMemoryMap MemoryFromArgs(const std::vector<std::string>& args) {
     }
     for (; i < args.size(); i += 3) {
         if (args[i] != "window" || i + 2 >= args.size())
-            throw UsageError{"expected \"window BASE SIZE\", not \"" + args[i] + "\""};
+            throw UsageError{"expected \"window BASE SIZE\", not \"" + args[i] + "\"", false};
         uint64_t base = 0, size = 0;
         if (!ParseHex(args[i + 1], 8, base))
-            throw UsageError{"BASE must be up to 8 hexadecimal digits, not \"" + args[i + 1] +
-                             "\""};
+            throw UsageError{"BASE must be up to 8 hexadecimal digits, not \"" + args[i + 1] + "\"",
+                             false};
         if (!ParseWindowSize(args[i + 2], size))
             throw UsageError{"SIZE must be a number with KB, MB or GB, as 4MB, not \"" +
-                             args[i + 2] + "\""};
+                                 args[i + 2] + "\"",
+                             false};
         if (base + size > 0xFFFFFFFFull + 1 || size > 0xFFFFFFFFull)
             throw UsageError{"window " + Hex8(static_cast<uint32_t>(base)) + " " + args[i + 2] +
-                             " does not end below 4 GB"};
+                                 " does not end below 4 GB",
+                             false};
         if (map.windows.size() == MaxDisplayWindows)
-            throw UsageError{"at most 4 display windows"};
+            throw UsageError{"at most 4 display windows", false};
         map.windows.push_back({static_cast<uint32_t>(base), static_cast<uint32_t>(size)});
     }
     return map;
