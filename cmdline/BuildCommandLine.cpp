@@ -62,3 +62,15 @@ std::string BuildCommandLine(const SettingsTp& settings) {
         text += "/WO " + WriteOrderingDigit(s.WriteOrderingType);
     return text;
 }
+
+std::string BuildSuggestedParameters(const SettingsTp& settings, const SuggestionTp& suggestion) {
+    std::string text;
+    if (suggestion.WA)
+        text +=
+            "/WA " + IntToText(settings.WA.WALimit) + " " + BoolToDigit(settings.WA.WA1516MB) + " ";
+    if (suggestion.Range0)
+        text += RangeGroup("/MTRR0", settings.WC.MTRR0);
+    if (!text.empty())
+        text.pop_back();
+    return text;
+}

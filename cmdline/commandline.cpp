@@ -424,6 +424,10 @@ bool ProcessCommandLine() {
                       "(CPUID), so no setting was applied.");
     if (!ApplyParametersToRecord(working, result))
         return false;
+    // Settings the machine would refuse are refused here, each with its message, before the
+    // first write: half an apply would leave the processor in a state nobody asked for.
+    if (settings && !CheckSettingsForMachine(working))
+        return false;
     if (settings)
         SetAllSettings(working);
     return result;

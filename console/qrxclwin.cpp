@@ -4,9 +4,12 @@
 #include <exception>
 #include <string>
 
+#include "cmdline/BuildCommandLine.h"
 #include "cmdline/commandline.h"
+#include "common/General.h"
 #include "common/Messages.h"
 #include "driver/wintweak.h"
+#include "engine/Tweak.h"
 
 namespace {
 
@@ -16,6 +19,36 @@ void WriteLine(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// "/SUGGEST": the machine's facts and one line of parameters suited to it. Reads, never writes.
+void Suggest() {
+    MachineTp machine;
+    if (!ReadMachine(machine)) {
+        ShowError(DrivenProcessor() == "simulated processor"
+                      ? "Cannot suggest settings: the simulated machine has no memory map "
+                        "(qrxsim memory sets one)."
+                      : "Cannot suggest settings: the driver does not tell this machine's "
+                        "installed memory and display windows.");
+        return;
+    }
+    SettingsTp settings;
+    IdentifyCPU(settings);
+    for (const std::string& fact : MachineFacts(machine))
+        WriteLine(fact);
+    const std::string parameters =
+        BuildSuggestedParameters(settings, SuggestSettings(machine, settings));
+    if (parameters.empty())
+        ShowError("Nothing to suggest: no setting this processor has suits this machine.");
+    else
+        WriteLine("Suggested parameters: " + parameters);
+}
+
+bool AsksForSuggestion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (MakeUpper(argv[i]) == "/SUGGEST")
+            return true;
+    return false;
 }
 
 } // namespace
@@ -39,7 +72,14 @@ int main(int argc, char** argv) {
     // Whatever happens while the parameters are applied, the driver is still closed, and a
     // failure still shows as an error line rather than ending the program without one.
     try {
-        ProcessCommandLine();
+        // A suggestion is for reading before any settings are chosen; mixed with settings it
+        // would be unclear which of the two the user meant.
+        if (!AsksForSuggestion(argc, argv))
+            ProcessCommandLine();
+        else if (argc == 2)
+            Suggest();
+        else
+            ShowError("/SUGGEST stands alone: give it without other parameters.");
     } catch (const std::exception& e) {
         ShowError(e.what());
     }

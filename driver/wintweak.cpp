@@ -144,6 +144,25 @@ bool SetL2Cache(bool enable) {
     return SwitchRequest(RequestSetL2Cache, enable);
 }
 
+bool ReadMachine(MachineTp& machine) {
+    unsigned char out[48] = {};
+    uint32_t returned = 0;
+    machine = MachineTp{};
+    if (!DeviceControl(DriverHandle, RequestReadMachine, nullptr, 0, out, sizeof out, &returned))
+        return false;
+    MachineTp answer;
+    answer.RamTopMB = GetU32(out, 0);
+    answer.Flags = GetU32(out, 4);
+    // A count beyond the four slots would read past them; the slots are all there is.
+    answer.WindowCount = GetU32(out, 8) < 4 ? GetU32(out, 8) : 4;
+    for (uint32_t i = 0; i < answer.WindowCount; ++i) {
+        answer.Windows[i].Base = GetU32(out, 16 + 8 * i);
+        answer.Windows[i].Size = GetU32(out, 20 + 8 * i);
+    }
+    machine = answer;
+    return true;
+}
+
 bool PortOutput(uint16_t port, uint32_t value) {
     const bool ok = OutPort32(port, value);
     if (!ok)

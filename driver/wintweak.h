@@ -20,7 +20,27 @@ enum DriverRequest : uint32_t {
     RequestReadCr0 = 4,
     RequestSetL1Cache = 5,
     RequestSetL2Cache = 6,
+    RequestReadMachine = 8,
 };
+
+// What the driver knows about the machine around the processor: installed memory, whether
+// 15-16 MB is memory, who holds the ranges and the multiplier, and the display adapters'
+// memory windows. Fields as the driver answers them (section flags as the kernel driver's).
+struct DisplayWindowTp {
+    uint32_t Base = 0;
+    uint32_t Size = 0; // bytes
+};
+struct MachineTp {
+    uint32_t RamTopMB = 0;
+    uint32_t Flags = 0;
+    uint32_t WindowCount = 0; // at most 4
+    DisplayWindowTp Windows[4];
+};
+constexpr uint32_t MachineHoleIsRam = 1u << 0;
+constexpr uint32_t MachineMtrrKernel = 1u << 1;
+constexpr uint32_t MachineRange0Kernel = 1u << 2;
+constexpr uint32_t MachineRange1Kernel = 1u << 3;
+constexpr uint32_t MachineCpufreq = 1u << 4;
 
 // The device name LoadDriver opens for a program directory (with its trailing separator).
 std::string DriverDeviceName(const std::string& programDirectory);
@@ -36,6 +56,9 @@ bool MeasureClock(uint32_t interval, uint32_t& elapsed, uint32_t& cycles);
 bool ReadCr0(uint32_t& value);
 bool SetL1Cache(bool enable);
 bool SetL2Cache(bool enable);
+// Request 8. False when the driver does not know the machine (the simulated machine without a
+// memory map, an older kernel driver); that is no failed request, since knowing is optional.
+bool ReadMachine(MachineTp& machine);
 // One 32-bit output to an I/O port (the processor seam's); true when it was made.
 bool PortOutput(uint16_t port, uint32_t value);
 

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "driver/wintweak.h"
 
 // Model-specific registers the engine reads and writes.
 constexpr uint32_t MsrEFER = 0xC0000080;  // extended features: L2 switch, write ordering, prefetch
@@ -282,3 +285,32 @@ void GetAllSettings(SettingsTp& settings);
 // except those marked unread; a refused feature shows its message and the rest are still
 // applied.
 void SetAllSettings(SettingsTp settings);
+
+// --- The machine around the processor (the driver's request 8) ---
+
+// One line per fact: the installed memory, whether 15-16 MB is memory, each display window, and
+// whoever else holds a range or the multiplier.
+std::vector<std::string> MachineFacts(const MachineTp& machine);
+// Each setting of the record that the driver would refuse on this machine, one message per
+// problem, in the fixed feature order. Only what SetAllSettings would write counts: supported
+// features that are not unread; a range only where it differs from uwccrNow, the register's
+// current value.
+std::vector<std::string> RefusedSettings(const SettingsTp& settings, const MachineTp& machine,
+                                         uint64_t uwccrNow);
+// Before the first write: asks the driver what it knows of the machine and reports the refused
+// settings through ShowError, one message each, or with oneMessage all in one (a window shows
+// one box, not a row of them). True when nothing would be refused, and when the machine is not
+// known, so a driver without the facts behaves as before.
+bool CheckSettingsForMachine(const SettingsTp& settings, bool oneMessage = false);
+
+// What a suggestion changed in the record.
+struct SuggestionTp {
+    bool WA = false;     // write allocation on, limit at the installed memory
+    bool Range0 = false; // range 0 write combined over the largest display window
+};
+// Lays the settings suited to this machine over the record: write allocation on with the limit
+// at the installed memory (in the layout's 4-MB unit, at most its maximum) and 15-16 MB taking
+// part only when it is memory; range 0 write combined over the largest block the processor can
+// express inside the largest display window. Nothing else changes. Features the processor lacks,
+// and a range someone else holds, are left alone.
+SuggestionTp SuggestSettings(const MachineTp& machine, SettingsTp& settings);

@@ -11,7 +11,7 @@
 
 class QWidget;
 
-// The name of the dynamic property that holds a control's help context number (1000..1029).
+// The name of the dynamic property that holds a control's help context number (1000..1030).
 constexpr const char* HelpContextProperty = "HelpContext";
 
 struct HelpTopic {

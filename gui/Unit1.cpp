@@ -136,6 +136,8 @@ void TForm1::ConnectHandlers() {
             [this] { RunHandler([this] { CLineButtonClick(CLineButton); }); });
     connect(DebugButton, &QPushButton::clicked, this,
             [this] { RunHandler([this] { DebugButtonClick(DebugButton); }); });
+    connect(SuggestButton, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { SuggestButtonClick(SuggestButton); }); });
 }
 
 // --- Display ---
@@ -143,6 +145,7 @@ void TForm1::ConnectHandlers() {
 void TForm1::ShowSettings() {
     ShowWriteAllocation();
     ShowCPUInfo();
+    ShowMachine();
     ShowWriteCombining();
     ShowMultiplier();
     ShowL1Cache();
@@ -176,6 +179,33 @@ void TForm1::ShowCPUInfo() {
         CPUModelString->setText(QStringLiteral("-"));
         CPUSteppingString->setText(QStringLiteral("-"));
     }
+}
+
+void TForm1::ShowMachine() {
+    MachineKnown = ReadMachine(Machine);
+    std::string text;
+    if (MachineKnown) {
+        text = "Memory: " + IntToText(static_cast<int32_t>(Machine.RamTopMB)) + " MB";
+        if (!(Machine.Flags & MachineHoleIsRam))
+            text += " (15-16 MB not memory)";
+        const uint32_t count = Machine.WindowCount < 4 ? Machine.WindowCount : 4;
+        text += count ? "; display window " : "; no display window";
+        for (uint32_t i = 0; i < count; ++i)
+            text += (i ? ", " : "") + DWordToHex(Machine.Windows[i].Base) + " " +
+                    IntToText(static_cast<int32_t>(Machine.Windows[i].Size >> 20)) + " MB";
+    }
+    MachineString->setText(Q(text));
+    MachineString->setToolTip(Q(text));
+    MachineString->setVisible(MachineKnown);
+    SuggestButton->setVisible(MachineKnown);
+}
+
+void TForm1::SuggestButtonClick(QObject*) {
+    if (!ReadMachine(Machine))
+        return;
+    SuggestSettings(Machine, CurrentSettings);
+    ShowSettings();
+    MarkModified();
 }
 
 void TForm1::ShowWriteAllocation() {
@@ -362,6 +392,10 @@ void TForm1::FormDestroy(QObject*) {
 }
 
 void TForm1::ApplyButtonClick(QObject*) {
+    // What the machine would refuse is named in one box before anything, the log-on entry
+    // included, is written; the edits stay for the user to correct.
+    if (!CheckSettingsForMachine(CurrentSettings, true))
+        return;
     const bool wanted = AutoApplyAtBootCheck->isChecked();
     if (wanted != AutoApplyRegistered()) {
         SetAutoApply(wanted, CurrentSettings);

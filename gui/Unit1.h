@@ -44,6 +44,7 @@ public:
     // Display methods shared with the editing handlers.
     void ShowSettings();
     void ShowCPUInfo();
+    void ShowMachine();
     void ShowWriteAllocation();
     void ShowWriteCombining();
     void ShowMultiplier();
@@ -143,8 +144,17 @@ public:
     QPushButton* Refresh;
     QPushButton* DebugButton;
 
+    // Below the buttons, only while the driver knows the machine (request 8): its memory and
+    // display windows, and the button that fills the fields with the settings suited to it.
+    QLabel* MachineString;
+    QPushButton* SuggestButton;
+
     // About page.
     QPlainTextEdit* Memo2;
+
+    // What the driver knows about the machine, read with the processor's identity.
+    MachineTp Machine;
+    bool MachineKnown = false;
 
     // Set while the exit handler of an edit field runs. Its message box runs a nested message
     // loop and may put the focus back into the field; a focus change meanwhile must not start
@@ -163,6 +173,7 @@ public slots:
     void DeleteProfileButtonClick(QObject* sender = nullptr);
     void AutoApplyAtBootCheckClick(QObject* sender = nullptr);
     void CLineButtonClick(QObject* sender = nullptr);
+    void SuggestButtonClick(QObject* sender = nullptr);
 
     // Opens one more debug window (defined with the editing handlers, Unit1Controls.cpp).
     void DebugButtonClick(QObject* sender = nullptr);

@@ -233,6 +233,13 @@ void TForm1::CreateFeaturesPage() {
     Refresh = MakeButton(page, "Refresh", "&Refresh", "Refresh the screen", 1028, 92, 416, 75);
     DebugButton = MakeButton(page, "DebugButton", "DebugButton", nullptr, 0, 124, 352, 75);
     DebugButton->setVisible(false);
+    // The free row under the buttons, so every control above keeps its place.
+    MachineString = MakeLabel(page, "MachineString", "", 4, 450, 360);
+    MachineString->setVisible(false);
+    SuggestButton =
+        MakeButton(page, "SuggestButton", "Suggest",
+                   "Fills the fields with the settings suited to this machine", 1030, 370, 446, 87);
+    SuggestButton->setVisible(false);
 }
 
 void TForm1::CreateAboutPage() {
@@ -280,7 +287,8 @@ void TForm1::SetTabOrder() {
                         CLineButton,         AutoApplyAtBootCheck,
                         ApplyButton,         Refresh,
                         LoadProfileCombo,    Button1,
-                        DeleteProfileButton, DebugButton};
+                        DeleteProfileButton, DebugButton,
+                        SuggestButton};
     for (size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

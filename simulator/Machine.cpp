@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/qrxvxd_rules.h"
 #include "simulator/SimText.h"
 
 namespace {
@@ -121,6 +122,8 @@ BufferSizes SizesOf(uint32_t code) {
         return {4, 8};
     case SimReadCr0:
         return {0, 4};
+    case SimReadMachine:
+        return {0, SimMachineAnswerSize};
     default:
         return {4, 0}; // the two cache switches
     }
@@ -132,6 +135,54 @@ bool IsCxtOrLater(const SimIdentity& id) {
 
 SimOutcome Fail(std::string line) {
     return {false, false, line + " -> FAIL"};
+}
+
+// What the kernel driver refuses, the machine with a memory map refuses the same way.
+SimOutcome Refuse(std::string line) {
+    return {false, false, line + " -> REFUSED"};
+}
+
+qrxvxd_machine KernelView(const SimMemoryMap& map) {
+    qrxvxd_machine k{};
+    k.ram_top_mb = map.ramMb;
+    k.flags = map.holeIsRam ? QRXVXD_HOLE_IS_RAM : 0u;
+    k.window_count = static_cast<uint32_t>(std::min(map.windows.size(), MaxDisplayWindows));
+    for (uint32_t i = 0; i < k.window_count; ++i) {
+        k.windows[i].base = map.windows[i].base;
+        k.windows[i].size = map.windows[i].size;
+    }
+    return k;
+}
+
+// A write as the kernel driver would carry it out: refused (false), or the value it stores
+// (bits that are not the caller's keep their current value).
+bool KernelWrite(const SimMachine& m, uint32_t index, uint64_t old, uint64_t& value) {
+    const qrxvxd_machine k = KernelView(m.memory);
+    switch (index) {
+    case MsrEfer:
+        value = qrxvxd_efer_merge(old, value);
+        return true;
+    case MsrWhcr: {
+        qrxvxd_whcr_layout layout{};
+        __u64 merged = 0;
+        if (qrxvxd_whcr_layout_of(m.id.model, m.id.stepping, &layout) != 0 ||
+            qrxvxd_whcr_merge(&k, &layout, old, value, &merged) != 0)
+            return false;
+        value = merged;
+        return true;
+    }
+    case MsrUwccr:
+        return qrxvxd_uwccr_check(&k, old, value) == 0;
+    case MsrEpmr: {
+        __u64 merged = 0;
+        if (qrxvxd_epmr_merge(old, value, &merged) != 0)
+            return false;
+        value = merged;
+        return true;
+    }
+    default:
+        return true;
+    }
 }
 
 // A cache switch carries exactly 1 (on) or 0 (off); anything else is a caller's fault that the
@@ -155,9 +206,18 @@ std::ostream& operator<<(std::ostream& out, const SimIdentity& id) {
                << " maxleaf " << id.maxLeaf << " tsc " << id.tsc;
 }
 
+bool operator==(const SimWindow& a, const SimWindow& b) {
+    return a.base == b.base && a.size == b.size;
+}
+
+bool operator==(const SimMemoryMap& a, const SimMemoryMap& b) {
+    return a.present == b.present && a.ramMb == b.ramMb && a.holeIsRam == b.holeIsRam &&
+           a.windows == b.windows;
+}
+
 bool operator==(const SimMachine& a, const SimMachine& b) {
     return a.preset == b.preset && a.id == b.id && a.busMhz == b.busMhz && a.cr0 == b.cr0 &&
-           a.msrs == b.msrs && a.port == b.port && a.failing == b.failing;
+           a.msrs == b.msrs && a.port == b.port && a.failing == b.failing && a.memory == b.memory;
 }
 
 std::ostream& operator<<(std::ostream& out, const SimMachine& m) {
@@ -168,6 +228,8 @@ std::ostream& operator<<(std::ostream& out, const SimMachine& m) {
     out << ", failing";
     for (uint32_t code : m.failing)
         out << ' ' << code;
+    if (m.memory.present)
+        out << ", memory " << DescribeMemoryMap(m.memory);
     return out << "}";
 }
 
@@ -196,6 +258,8 @@ const char* RequestName(uint32_t code) {
         return "SetL1Cache";
     case SimSetL2Cache:
         return "SetL2Cache";
+    case SimReadMachine:
+        return "ReadMachine";
     default:
         return nullptr;
     }
@@ -330,10 +394,14 @@ SimOutcome SimControl(SimMachine& m, uint32_t code, const void* in, uint32_t inS
     }
     if (need.out && (!out || outSize < need.out))
         return Fail(line);
+    // Without a map the request fails as it always did, and unlogged, so a program that asks
+    // leaves the log exactly as before the machine could answer.
+    if (code == SimReadMachine && !m.memory.present)
+        return {false, false, ""};
     if (m.failing.count(code))
         return Fail(line);
 
-    unsigned char result[8] = {};
+    unsigned char result[SimMachineAnswerSize] = {};
     bool changed = false;
     switch (code) {
     case SimReadMsr: {
@@ -352,10 +420,30 @@ SimOutcome SimControl(SimMachine& m, uint32_t code, const void* in, uint32_t inS
         uint64_t old = 0;
         // PSOR only observes the processor; EFER defines nothing above bit 4 on this family,
         // and the hardware answers both with a protection fault.
-        if (!GetMsr(m, index, old) || index == MsrPsor || (index == MsrEfer && (value >> 5)))
+        if (!GetMsr(m, index, old) || index == MsrPsor)
             return Fail(line);
-        SetMsr(m, index, value);
-        changed = old != value;
+        uint64_t stored = value;
+        if (m.memory.present) {
+            if (!KernelWrite(m, index, old, stored))
+                return Refuse(line);
+        } else if (index == MsrEfer && (value >> 5)) {
+            return Fail(line);
+        }
+        SetMsr(m, index, stored);
+        changed = old != stored;
+        break;
+    }
+    case SimReadMachine: {
+        const qrxvxd_machine k = KernelView(m.memory);
+        const uint32_t words[12] = {k.ram_top_mb,      k.flags,           k.window_count,
+                                    k.reserved,        k.windows[0].base, k.windows[0].size,
+                                    k.windows[1].base, k.windows[1].size, k.windows[2].base,
+                                    k.windows[2].size, k.windows[3].base, k.windows[3].size};
+        // The log keeps short lines: memory, flags and the window count (qrxsim memory shows
+        // the windows).
+        line += " -> " + Hex8(k.ram_top_mb) + " " + Hex8(k.flags) + " " + Hex8(k.window_count);
+        for (size_t i = 0; i < 12; ++i)
+            Put32(result, 4 * i, words[i]);
         break;
     }
     case SimMeasureClock: {

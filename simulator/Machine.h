@@ -32,6 +32,23 @@ struct SimIdentity {
 bool operator==(const SimIdentity& a, const SimIdentity& b);
 std::ostream& operator<<(std::ostream& out, const SimIdentity& id);
 
+// What the kernel driver would know about the machine around the processor (request 8). A
+// machine without one answers as it always did: request 8 fails and no write is refused.
+constexpr size_t MaxDisplayWindows = 4;
+struct SimWindow {
+    uint32_t base = 0;
+    uint32_t size = 0; // bytes
+};
+struct SimMemoryMap {
+    bool present = false;
+    uint32_t ramMb = 0;             // installed memory below 4 GiB, MiB
+    bool holeIsRam = true;          // 15-16 MiB is memory, not a chipset's ISA hole
+    std::vector<SimWindow> windows; // display memory windows, at most MaxDisplayWindows
+};
+bool operator==(const SimWindow& a, const SimWindow& b);
+bool operator==(const SimMemoryMap& a, const SimMemoryMap& b);
+constexpr uint32_t MaxRamMb = 4096;
+
 // The whole simulated machine, as the state file keeps it.
 struct SimMachine {
     std::string preset; // a preset name, or "custom"
@@ -41,6 +58,7 @@ struct SimMachine {
     std::map<uint32_t, uint64_t> msrs; // exactly the registers this processor has
     uint32_t port = 0;                 // last value stored at the power-management base + 8
     std::set<uint32_t> failing;        // request codes that fail
+    SimMemoryMap memory;
 };
 bool operator==(const SimMachine& a, const SimMachine& b);
 std::ostream& operator<<(std::ostream& out, const SimMachine& m);
@@ -67,8 +85,10 @@ enum SimRequest : uint32_t {
     SimReadCr0 = 4,
     SimSetL1Cache = 5,
     SimSetL2Cache = 6,
+    SimReadMachine = 8,
 };
-const char* RequestName(uint32_t code); // nullptr for an unknown code
+constexpr uint32_t SimMachineAnswerSize = 48; // request 8's answer
+const char* RequestName(uint32_t code);       // nullptr for an unknown code
 
 // Identity rules.
 bool IsAmd(const SimIdentity& id);
@@ -87,12 +107,21 @@ uint32_t MultiplierTenths(uint32_t code);
 uint64_t CoreKHz(const SimMachine& m);
 uint32_t FixedMhz(const SimMachine& m); // 0 on model 13, where the multiplier decides
 
-// The outcome of one request: success, whether the machine changed, and its log line.
+// The outcome of one request: success, whether the machine changed, and its log line (empty for
+// request 8 on a machine without a memory map, which leaves the log as it always was).
 struct SimOutcome {
     bool ok = false;
     bool changed = false;
     std::string logLine;
 };
+
+// The size text of the memory map: "4MB", "640KB", "1GB" (decimal, either case); false for
+// anything else, for zero and beyond 4 GiB.
+bool ParseWindowSize(const std::string& text, uint64_t& bytes);
+// A size as that text, in the largest unit that divides it ("4MB").
+std::string WindowSizeText(uint64_t bytes);
+// The map as qrxsim memory shows it, one line.
+std::string DescribeMemoryMap(const SimMemoryMap& map);
 
 // One control request with its raw buffers. The output (and bytesReturned) is written only on
 // success. Checks the fault list first.

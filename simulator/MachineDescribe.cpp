@@ -200,5 +200,50 @@ std::string DescribeMachine(const SimMachine& m) {
         separator = ", ";
     }
     out << "\n";
+    if (m.memory.present)
+        out << "Memory map:  " << DescribeMemoryMap(m.memory) << "\n";
     return out.str();
+}
+
+bool ParseWindowSize(const std::string& text, uint64_t& bytes) {
+    static const struct {
+        const char* unit;
+        uint64_t bytes;
+    } Units[] = {{"KB", 1ull << 10}, {"MB", 1ull << 20}, {"GB", 1ull << 30}};
+    if (text.size() < 3)
+        return false;
+    std::string unit = text.substr(text.size() - 2);
+    for (char& c : unit)
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    uint64_t count = 0;
+    for (const auto& u : Units) {
+        if (unit == u.unit && ParseDecimal(text.substr(0, text.size() - 2), 4ull << 30, count) &&
+            count > 0 && count * u.bytes <= (4ull << 30)) {
+            bytes = count * u.bytes;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string WindowSizeText(uint64_t bytes) {
+    if (bytes && bytes % (1ull << 30) == 0)
+        return std::to_string(bytes >> 30) + "GB";
+    if (bytes && bytes % (1ull << 20) == 0)
+        return std::to_string(bytes >> 20) + "MB";
+    if (bytes % (1ull << 10) == 0)
+        return std::to_string(bytes >> 10) + "KB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string DescribeMemoryMap(const SimMemoryMap& map) {
+    if (!map.present)
+        return "none (the driver knows nothing about memory and refuses nothing)";
+    std::string text = std::to_string(map.ramMb) + " MB installed; 15-16 MB is " +
+                       (map.holeIsRam ? "memory" : "a hole (not memory)");
+    if (map.windows.empty())
+        text += "; no display window";
+    for (const SimWindow& w : map.windows)
+        text += "; display window " + Hex8(w.base) + " " + WindowSizeText(w.size);
+    return text;
 }

@@ -40,6 +40,27 @@ bool ValidVendor(const std::string& vendor) {
     return true;
 }
 
+// "memory MB ram|hole [window BASE SIZE]...", the hexadecimal window in bytes.
+bool ParseMemoryEntry(const std::vector<std::string>& t, SimMemoryMap& map) {
+    uint64_t mb = 0;
+    if (t.size() < 3 || (t.size() - 3) % 3 != 0 || !ParseDecimal(t[1], MaxRamMb, mb) || mb == 0 ||
+        (t[2] != "ram" && t[2] != "hole"))
+        return false;
+    SimMemoryMap parsed;
+    parsed.present = true;
+    parsed.ramMb = static_cast<uint32_t>(mb);
+    parsed.holeIsRam = t[2] == "ram";
+    for (size_t i = 3; i < t.size(); i += 3) {
+        uint64_t base = 0, size = 0;
+        if (t[i] != "window" || !ParseHex(t[i + 1], 8, base) || !ParseHex(t[i + 2], 8, size) ||
+            size == 0 || base + size > (1ull << 32) || parsed.windows.size() == MaxDisplayWindows)
+            return false;
+        parsed.windows.push_back({static_cast<uint32_t>(base), static_cast<uint32_t>(size)});
+    }
+    map = parsed;
+    return true;
+}
+
 } // namespace
 
 std::string FormatState(const SimMachine& m) {
@@ -61,6 +82,13 @@ std::string FormatState(const SimMachine& m) {
     for (uint32_t code : m.failing)
         out << " " << code;
     out << "\n";
+    // Only a machine that has a map says so: every other state file stays as it always was.
+    if (m.memory.present) {
+        out << "memory " << m.memory.ramMb << (m.memory.holeIsRam ? " ram" : " hole");
+        for (const SimWindow& w : m.memory.windows)
+            out << " window " << Hex8(w.base) << " " << Hex8(w.size);
+        out << "\n";
+    }
     return out.str();
 }
 
@@ -130,6 +158,10 @@ bool ParseState(const std::string& text, SimMachine& result, std::string& error)
                     return fail("fail lists request codes from 1 to 6");
                 m.failing.insert(static_cast<uint32_t>(value));
             }
+        } else if (key == "memory") {
+            if (!ParseMemoryEntry(t, m.memory))
+                return fail("expected \"memory MB ram|hole [window BASE SIZE]...\": MB from 1 "
+                            "to 4096, at most 4 windows in hexadecimal, each inside 4 GiB");
         } else {
             return fail("unknown entry \"" + Excerpt(key) + "\"");
         }

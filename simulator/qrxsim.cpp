@@ -30,6 +30,10 @@ const char UsageText[] =
     "  fail [CODE ...]           requests (1..6) that fail from now on; none clears\n"
     "  log                       the request log, oldest first\n"
     "  log clear                 empty the log\n"
+    "  memory                    the memory map the driver would know (request 8)\n"
+    "  memory MB [hole] [window BASE SIZE]...\n"
+    "                            set it: installed MB, 15-16 MB not memory, up to 4\n"
+    "                            display windows (hex base, size as 4MB); none removes it\n"
     "The state file is FILE, else $QRX_SIM_STATE, else $XDG_STATE_HOME/quorix/simulated-cpu.\n";
 
 // What show says first: this is the simulated processor, and whether the programs drive it now.
@@ -93,6 +97,42 @@ uint32_t Decimal(const std::string& text, uint64_t max, const char* what) {
         throw UsageError{std::string(what) + " must be a decimal number from 0 to " +
                          std::to_string(max) + ", not \"" + text + "\""};
     return static_cast<uint32_t>(value);
+}
+
+// "memory MB [hole] [window BASE SIZE]..." or "memory none".
+SimMemoryMap MemoryFromArgs(const std::vector<std::string>& args) {
+    SimMemoryMap map;
+    if (args.size() == 2 && args[1] == "none")
+        return map;
+    map.present = true;
+    map.ramMb = Decimal(args[1], MaxRamMb, "MB");
+    if (map.ramMb == 0)
+        throw UsageError{"MB must be the installed memory, from 1 to 4096", false};
+    size_t i = 2;
+    if (i < args.size() && args[i] == "hole") {
+        map.holeIsRam = false;
+        ++i;
+    }
+    for (; i < args.size(); i += 3) {
+        if (args[i] != "window" || i + 2 >= args.size())
+            throw UsageError{"expected \"window BASE SIZE\", not \"" + args[i] + "\"", false};
+        uint64_t base = 0, size = 0;
+        if (!ParseHex(args[i + 1], 8, base))
+            throw UsageError{"BASE must be up to 8 hexadecimal digits, not \"" + args[i + 1] + "\"",
+                             false};
+        if (!ParseWindowSize(args[i + 2], size))
+            throw UsageError{"SIZE must be a number with KB, MB or GB, as 4MB, not \"" +
+                                 args[i + 2] + "\"",
+                             false};
+        if (base + size > 0xFFFFFFFFull + 1 || size > 0xFFFFFFFFull)
+            throw UsageError{"window " + Hex8(static_cast<uint32_t>(base)) + " " + args[i + 2] +
+                                 " does not end below 4 GB",
+                             false};
+        if (map.windows.size() == MaxDisplayWindows)
+            throw UsageError{"at most 4 display windows", false};
+        map.windows.push_back({static_cast<uint32_t>(base), static_cast<uint32_t>(size)});
+    }
+    return map;
 }
 
 SimMachine ResetFromArgs(const std::vector<std::string>& args) {
@@ -228,6 +268,23 @@ int Run(const std::string& statePath, const std::vector<std::string>& args) {
         }
         store().Transact([&](SimMachine& m, std::vector<std::string>&) {
             m.failing = codes;
+            return true;
+        });
+        return 0;
+    }
+    if (command == "memory") {
+        if (args.size() == 1) {
+            SimMemoryMap map;
+            store().Transact([&](SimMachine& m, std::vector<std::string>&) {
+                map = m.memory;
+                return false;
+            });
+            std::cout << DescribeMemoryMap(map) << "\n";
+            return 0;
+        }
+        const SimMemoryMap map = MemoryFromArgs(args);
+        store().Transact([&](SimMachine& m, std::vector<std::string>&) {
+            m.memory = map;
             return true;
         });
         return 0;

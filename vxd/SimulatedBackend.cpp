@@ -16,13 +16,14 @@ public:
                  uint32_t* bytesReturned) override {
         // The answer goes to a local buffer first: the caller's buffer is written only when the
         // request succeeded and its effect is safely stored.
-        unsigned char result[8] = {};
+        unsigned char result[SimMachineAnswerSize] = {};
         uint32_t returned = 0;
         SimOutcome outcome;
         const bool stored = Transact([&](SimMachine& m, std::vector<std::string>& log) {
             outcome = SimControl(m, code, in, inSize, out ? result : nullptr,
                                  outSize < sizeof result ? outSize : sizeof result, &returned);
-            log.push_back(outcome.logLine);
+            if (!outcome.logLine.empty())
+                log.push_back(outcome.logLine);
             return outcome.ok && outcome.changed;
         });
         if (!stored || !outcome.ok)

@@ -163,6 +163,8 @@ TEST_F(MainWindow, EveryControlHasItsCaptionHintAndHelpNumber) {
         {"CLineButton", "CLine parameters",
          "Copies the settings as command line parameters to the clipboard.", 1029},
         {"DebugButton", "DebugButton", "", 0},
+        {"SuggestButton", "Suggest", "Fills the fields with the settings suited to this machine",
+         1030},
     };
     for (const Control& c : controls) {
         QWidget* w = FindControl<QWidget>(form.get(), c.name);
@@ -939,3 +941,29 @@ TEST_F(MainWindow, DebugModeShowsTheDebugButton) {
     EXPECT_TRUE(form->DebugButton->isVisibleTo(form.get()));
 }
 } // namespace
+
+// With a memory map the window shows the machine, its suggestion fills the fields, and Apply
+// names every refused setting in one box and writes nothing; without one nothing of it shows.
+TEST_F(MainWindow, ShowsTheMachineSuggestsAndRefusesBeforeWriting) {
+    auto form = Open("k6-3+");
+    EXPECT_FALSE(form->SuggestButton->isVisibleTo(form.get()));
+    Sim({"memory", "64", "window", "E0000000", "4MB"});
+    form->RefreshClick();
+    EXPECT_EQ(Text(form->MachineString), "Memory: 64 MB; display window E0000000 4 MB");
+    form->SuggestButton->click();
+    EXPECT_EQ(form->WAEdit->text(), "64");
+    EXPECT_EQ(form->WC0Edit->text(), "E0000000");
+    EXPECT_EQ(form->WC0SizeCombo->currentText(), "4 MB");
+    EXPECT_EQ(form->WC0TypeCombo->currentText(), "Write combined");
+    form->CurrentSettings.WA.WALimit = 128;
+    form->CurrentSettings.WC.MTRR1 = {true, 0, 0x100000, SizeTp::_1MB, MemoryTypeTp::WriteCombined};
+    ClearSimulatorLog();
+    form->ApplyButton->click();
+    EXPECT_EQ(dialogs.ErrorMessages(),
+              std::vector<std::string>{
+                  "Nothing was applied. The driver refuses these settings on this machine:\r\n"
+                  "WA limit 128 MB is more than the installed memory (64 MB).\r\n"
+                  "MTRR1: write combining from 00000000 to 000FFFFF (1 MB) would cover memory "
+                  "(64 MB installed)."});
+    EXPECT_EQ(MachineWrites(SimLog()), std::vector<std::string>{});
+}

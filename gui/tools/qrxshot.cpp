@@ -1,10 +1,11 @@
 // qrxshot: takes a PNG screenshot of the main window as the program shows it, for the README.
-// Usage: qrxshot features|about|lists|debug OUTPUT.png
+// Usage: qrxshot features|about|lists|debug|suggest OUTPUT.png
 // Under X (for example Xvfb) the real window is captured from the screen; on the offscreen
 // platform the window paints itself into the picture. "lists" shows the Features page three
 // times side by side, with the size list of each range and the first type list open, so that
 // the items of the open lists can be checked for clipped text. "debug" shows a running debug
 // window beside the main window (after three ticks between two profiles it stores itself).
+// "suggest" shows the Features page after Suggest, on a machine whose memory map is known.
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -100,8 +101,9 @@ QPixmap SideBySide(const std::vector<QPixmap>& pictures) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "features" && mode != "about" && mode != "lists" && mode != "debug") {
-        std::fprintf(stderr, "usage: qrxshot features|about|lists|debug OUTPUT.png\n");
+    if (mode != "features" && mode != "about" && mode != "lists" && mode != "debug" &&
+        mode != "suggest") {
+        std::fprintf(stderr, "usage: qrxshot features|about|lists|debug|suggest OUTPUT.png\n");
         return 2;
     }
     TApplication application(argc, argv);
@@ -130,6 +132,10 @@ int main(int argc, char** argv) {
         picture = SideBySide({WithListOpen(form, form.WC0SizeCombo),
                               WithListOpen(form, form.WC1SizeCombo),
                               WithListOpen(form, form.WC0TypeCombo)});
+    } else if (mode == "suggest") {
+        form.SuggestButton->click();
+        QTest::qWait(100);
+        picture = Capture(&form);
     } else if (mode == "debug") {
         const QPixmap debug = WithDebugWindowRunning(form);
         picture = SideBySide({Capture(&form), debug});

@@ -29,3 +29,8 @@ shot k6-3+ debug "$out/debug-window.png"
 shot k6-3+ lists "$out/features-lists-k6-3plus.png" 000BFFFDE001FF82
 shot k6-2 lists "$out/features-lists-k6-2.png"
 shot intel lists "$out/features-lists-intel.png"
+# The machine's facts and the suggestion: 64 MB and a 4 MB display window at E0000000.
+"$bin/qrxsim" reset k6-3+
+"$bin/qrxsim" memory 64 window E0000000 4MB
+xvfb-run -a -s "-screen 0 1024x768x24" "$bin/qrxshot" suggest "$out/main-suggest.png"
+echo "$out/main-suggest.png (k6-3+, suggest)"

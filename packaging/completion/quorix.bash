@@ -84,6 +84,8 @@ _quorix_settings() {
         fi
         i=$((i + count + 1))
     done
+    # /SUGGEST stands alone: offered only as qrxclwin's first and only parameter.
+    [[ $program == qrxclwin && $COMP_CWORD == 1 ]] && switches+=(/SUGGEST)
     case $switch:$at in
     :0) _quorix_words "$cur" "${switches[@]}" ;;
     /WA:2 | /L1:1 | /L2:1 | /DP:1) _quorix_words "$cur" 0 1 ;;
@@ -127,7 +129,7 @@ _qrxsim() {
         if [[ $cur == -* ]]; then
             words=(--state --help)
         else
-            words=(reset presets show get set fail log help)
+            words=(reset presets show get set fail log memory help)
         fi ;;
     reset:1) mapfile -t words < <("$program" presets 2>/dev/null | cut -d ' ' -f 1)
         words+=(custom) ;;
@@ -144,6 +146,16 @@ _qrxsim() {
             [[ " ${args[*]:1} " == *" $code "* ]] || words+=("$code")
         done ;;
     log:1) words=(clear) ;;
+    memory:1) words=(none) ;;
+    memory:*)
+        # After MB: hole once, then "window BASE SIZE" groups; a size takes the console's words.
+        local rest=("${args[@]:2}")
+        if [[ ${rest[0]:-} == hole ]]; then rest=("${rest[@]:1}"); fi
+        case $((${#rest[@]} % 3)) in
+        0) words=(window)
+            [[ ${args[1]} != none && ${#args[@]} == 2 ]] && words+=(hole) ;;
+        2) words=(64KB 128KB 256KB 512KB 1MB 2MB 4MB 8MB 16MB 32MB 64MB 128MB 256MB 512MB 1GB) ;;
+        esac ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "${words[*]}" -- "$cur")
 }

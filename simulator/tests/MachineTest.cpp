@@ -396,3 +396,46 @@ TEST(Describe, DecodesRangesLimitsMultiplierAndCaches) {
     EXPECT_NE(text.find("UWCCR  C0000085  not present"), std::string::npos) << text;
     EXPECT_NE(text.find("233 MHz"), std::string::npos) << text;
 }
+
+// With a memory map the machine applies the kernel driver's rules: a refused write changes
+// nothing and logs REFUSED, an allowed one stores the caller's bits only; request 8 answers.
+TEST(MemoryMap, WritesFollowTheKernelDriversRulesAndRequestEightAnswers) {
+    struct Case {
+        const char* preset;
+        bool holeIsRam;
+        uint32_t index, high, low;
+        const char* log; // the log line's ending
+        uint64_t stored; // the register afterwards
+    } cases[] = {
+        {"k6-3+", true, MsrWhcr, 0, 0x04010000, "", 0x04010000},
+        {"k6-3+", true, MsrWhcr, 0, 0x04400000, " -> REFUSED", 0},
+        {"k6-3+", false, MsrWhcr, 0, 0x04010000, " -> REFUSED", 0},
+        {"k6-3+", true, MsrWhcr, 0x1, 0x04000001, "", 0x04000000},
+        {"k6", true, MsrWhcr, 0, 0x21, "", 0x21},
+        {"k6", false, MsrWhcr, 0, 0x21, " -> REFUSED", 0},
+        {"k6-3+", true, MsrUwccr, 0, 0x0001FF82, " -> REFUSED", 0},
+        {"k6-3+", true, MsrUwccr, 0, 0x000BFFFE, "", 0x000BFFFE},
+        {"k6-3+", true, MsrUwccr, 0, 0xE001FF82, "", 0xE001FF82},
+        {"k6-3+", true, MsrUwccr, 0, 0x0001FF81, "", 0x0001FF81},
+        {"k6-3+", true, MsrEpmr, 0, 0x0000FF01, " -> REFUSED", 0},
+        {"k6-3+", true, MsrEfer, 0, 0x1F, "", 0x0E},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.preset) + " " + Hex8(c.index) + " " + Hex8(c.low));
+        SimMachine m = Preset(c.preset);
+        m.memory = {true, 64, c.holeIsRam, {{0xE0000000u, 0x400000u}}};
+        const Answer write = Request(m, SimWriteMsr, {c.index, c.high, c.low}, 0);
+        EXPECT_EQ(write.log,
+                  "WriteMsr " + Hex8(c.index) + " " + Hex8(c.high) + " " + Hex8(c.low) + c.log);
+        uint64_t value = 0;
+        GetMsr(m, c.index, value);
+        EXPECT_EQ(value, c.stored);
+    }
+    SimMachine m = Preset("k6-3+");
+    EXPECT_EQ(Request(m, SimReadMachine, {}, 12).log, "");
+    m.memory = {true, 64, false, {{0xE0000000u, 0x400000u}}};
+    const Answer facts = Request(m, SimReadMachine, {}, 12);
+    EXPECT_EQ(facts.out,
+              (std::vector<uint32_t>{64, 0, 1, 0, 0xE0000000u, 0x400000u, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(facts.log, "ReadMachine -> 00000040 00000000 00000001");
+}
