@@ -25,6 +25,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "errname.h"
+
 #include "../qrxvxd.h"
 
 /* The 64-bit kernel's build asserts the same: one layout for both kinds of caller. */
@@ -99,7 +101,7 @@ static uint32_t read_cr0(void)
 	int err = request(QRXVXD_READ_CR0, NULL, 0, &cr0, 4);
 
 	if (err)
-		check(0, "ReadCr0", "%s", strerrorname_np(err));
+		check(0, "ReadCr0", "%s", errname(err));
 	return cr0;
 }
 
@@ -110,7 +112,7 @@ static int set_cache(uint32_t code, uint32_t on)
 
 static const char *name(int err)
 {
-	return err ? strerrorname_np(err) : "success";
+	return err ? errname(err) : "success";
 }
 
 static void check_device(void)
@@ -125,7 +127,7 @@ static void check_device(void)
 	      (unsigned)st.st_uid);
 	fd = open(QRXVXD_DEVICE_PATH, O_RDWR | O_CLOEXEC);
 	check(fd >= 0, "open /dev/qrxvxd", fd < 0 ? "%s" : NULL,
-	      strerrorname_np(errno));
+	      errname(errno));
 	if (fd < 0)
 		exit(1);
 }
