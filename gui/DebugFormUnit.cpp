@@ -145,6 +145,7 @@ void TDebugForm::DebugTimerTimer(QObject*) {
     main.CurrentSettings = DebugToggle ? DebugProfile0 : DebugProfile1;
     SetAllSettings(main.CurrentSettings);
     GetAllSettings(main.CurrentSettings);
+    main.NothingReadYet = false;
     main.ShowSettings();
 }
 

@@ -31,6 +31,7 @@
 #include "gui/ProfileNames.h"
 #include "gui/QtText.h"
 #include "gui/SpinButton.h"
+#include "gui/TrackBar.h"
 #include "gui/Unit2.h"
 #include "platform/Registry.h"
 #include "profiles/SaveLoad.h"
@@ -60,27 +61,31 @@ std::string VendorText(const std::array<char, 12>& vendor) {
     return std::string(vendor.begin(), end);
 }
 
-// Said in a control's hint while the record holds no known state of its feature.
+// Said in a control's hint while the record holds no known state of its feature: either the
+// processor did not answer the read, or nothing read it at all (identification stops before
+// any read when an AMD processor has no leaf 1 to name its model).
 const char* const UnreadNote = "Its current state is unknown: the processor did not answer "
                                "when it was read.";
+const char* const NeverReadNote = "Its current state is unknown: the processor could not be "
+                                  "identified, so nothing read it.";
 
 // The hint a control was made with, and below it the note while its feature is unread.
-void ShowUnreadHint(QWidget* control, bool unread) {
+void ShowUnreadHint(QWidget* control, bool unread, const char* note = UnreadNote) {
     const char* const madeWith = "qrxHint";
     QVariant hint = control->property(madeWith);
     if (!hint.isValid()) {
         hint = control->toolTip();
         control->setProperty(madeWith, hint);
     }
-    control->setToolTip(unread ? hint.toString() + "\n" + Q(UnreadNote) : hint.toString());
+    control->setToolTip(unread ? hint.toString() + "\n" + Q(note) : hint.toString());
 }
 
 // Sets a check box from the record; its change handler runs when the state changes. A feature
 // nobody read shows neither checked nor unchecked. That is no state of the feature, so showing
 // it raises no handler; the user's click on such a box checks it and raises the handler
 // (ConnectEditingHandlers).
-void ShowCheck(QCheckBox* box, bool checked, bool unread) {
-    ShowUnreadHint(box, unread);
+void ShowCheck(QCheckBox* box, bool checked, bool unread, const char* note = UnreadNote) {
+    ShowUnreadHint(box, unread, note);
     if (unread) {
         const QSignalBlocker quiet(box);
         box->setCheckState(Qt::PartiallyChecked);
@@ -259,24 +264,28 @@ void TForm1::ShowWriteCombining() {
 void TForm1::ShowMultiplier() {
     const CPUTp& cpu = CurrentSettings.CPU;
     // A ratio that could not be read is as unavailable as one that cannot be read at all; the
-    // slider stays where it was until the user moves it.
+    // slider then shows no position, so none is taken for the processor's, until the user
+    // picks one.
     ShowUnreadHint(MultiplierTrackBar, cpu.MultiplierUnread);
     if (cpu.MultiplierKnown && !cpu.MultiplierUnread) {
         if (cpu.Multiplier < MultiplierCount) {
             MultiplierText->setText(Q(MultiplierCaptions[cpu.Multiplier]));
             MultiplierTrackBar->setValue(cpu.Multiplier);
+            MultiplierTrackBar->SetPositionShown(true);
         } else {
             MultiplierText->setText(QStringLiteral("error"));
         }
     } else {
         MultiplierText->setText(QStringLiteral("Unavailable."));
+        MultiplierTrackBar->SetPositionShown(false);
     }
     if (!CurrentSettings.CPU.MultiplierSupported)
         MultiplierTrackBar->setEnabled(false);
 }
 
 void TForm1::ShowL1Cache() {
-    ShowCheck(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled, CurrentSettings.L1Unread);
+    ShowCheck(L1CacheEnableCheck, CurrentSettings.L1CacheEnabled, CurrentSettings.L1Unread,
+              NothingReadYet ? NeverReadNote : UnreadNote);
 }
 
 void TForm1::ShowL2Cache() {
@@ -326,11 +335,17 @@ void TForm1::ShowDataPrefetch() {
 void TForm1::RefreshProfileList() {
     const int index = LoadProfileCombo->currentIndex();
     const int count = LoadProfileCombo->count();
-    // The names of an unreadable file are unknown; the box stays greyed until Refresh.
-    ProfilesBox->setEnabled(!RegistryUnusable);
     std::vector<std::string> names;
-    if (!RegistryUnusable)
-        GetProfileNames(names);
+    // The names of an unusable registry are unknown; the box stays greyed until Refresh. Whoever
+    // shows the list goes on showing the rest of the window.
+    if (!RegistryUnusable) {
+        try {
+            GetProfileNames(names);
+        } catch (const RegistryError& error) {
+            RegistryFailed(error);
+        }
+    }
+    ProfilesBox->setEnabled(!RegistryUnusable);
     ShowProfileNames(*LoadProfileCombo, names);
     LoadProfileCombo->setCurrentIndex(LoadProfileCombo->count() == count ? index : -1);
     DeleteProfileButton->setEnabled(LoadProfileCombo->currentIndex() >= 0);
@@ -351,17 +366,51 @@ void TForm1::MarkModified() {
     UpdateApplyButton();
 }
 
-bool TForm1::ProbeRegistry() {
+bool TForm1::ProbeRegistry(bool startup) {
     RegistryUnusable = false;
     try {
-        StoredVersionMissing();
+        // A byte-by-byte comparison of the two texts, as the stored marker was always compared.
+        const bool newer =
+            !StoredVersionMissing() && ReadStoredVersion() > std::string(StoredVersionText);
+        if (newer && startup) {
+            ShowError("Found registry information of newer version of QRX. Exiting.");
+            Terminated = true;
+            return false;
+        }
+        // Writing the marker takes the file's lock, so a file that can be read but not written
+        // is found here and not at the user's first save; a newer program's marker stays.
+        if (!newer)
+            WriteStoredVersion();
+        std::vector<std::string> names;
+        GetProfileNames(names);
     } catch (const RegistryError& error) {
-        if (error.Kind() != RegistryErrorKind::FileUnusable)
-            throw;
-        RegistryUnusable = true;
-        ShowException(error);
+        RegistryFailed(error);
     }
     return !RegistryUnusable;
+}
+
+void TForm1::RegistryFailed(const std::exception& error) {
+    RegistryUnusable = true;
+    std::string text = error.what();
+    // The value errors name only the value; the user needs the file and what is wrong with it.
+    const auto* failure = dynamic_cast<const RegistryError*>(&error);
+    if (failure && failure->Kind() != RegistryErrorKind::FileUnusable) {
+        const std::string& cause = failure->Cause();
+        if (failure->Kind() == RegistryErrorKind::SetDataFailed && !cause.empty())
+            text = "The registry file " + RegistryFilePath() + " cannot be written: " + cause;
+        else
+            text = "The registry file " + RegistryFilePath() + " cannot be used: " + text +
+                   (cause.empty() ? "" : " (" + cause + ")");
+    } else if (text.find(RegistryFilePath()) == std::string::npos) {
+        text = "The registry file " + RegistryFilePath() + " cannot be used. " + text;
+    }
+    if (text.empty() || text.back() != '.')
+        text += '.';
+    ShowMessageBox(ApplicationTitle(),
+                   text + " The profiles stay unavailable until Refresh finds the registry usable.",
+                   BoxIcon::Error);
+    ProfilesBox->setEnabled(false);
+    AutoApplyAtBootCheck->setEnabled(false);
 }
 
 // --- Handlers ---
@@ -369,20 +418,14 @@ bool TForm1::ProbeRegistry() {
 void TForm1::FormCreate(QObject*) {
     if (DebugMode)
         DebugButton->setVisible(true);
-    // Identification and the processor's settings do not need the registry: a file that cannot
-    // be read is reported once, and the window still shows and tunes the processor.
-    if (ProbeRegistry() && !StoredVersionMissing()) {
-        // A byte-by-byte comparison of the two texts, as the stored marker was always compared.
-        if (ReadStoredVersion() > std::string(StoredVersionText)) {
-            ShowError("Found registry information of newer version of QRX. Exiting.");
-            Terminated = true;
-            return;
-        }
-    }
+    // Identification and the processor's settings do not need the registry: a registry that
+    // cannot be used is reported once, and the window still shows and tunes the processor.
+    ProbeRegistry(true);
+    if (Terminated)
+        return;
     IdentifyCPU(CurrentSettings);
+    NothingReadYet = !CurrentSettings.CPU.IDValid && !CurrentSettings.CPU.VendorUnknown;
     ShowSettings();
-    if (!RegistryUnusable)
-        WriteStoredVersion();
     SettingsModified = false;
     UpdateApplyButton();
 }
@@ -397,7 +440,12 @@ void TForm1::ApplyButtonClick(QObject*) {
     if (!CheckSettingsForMachine(CurrentSettings, true))
         return;
     const bool wanted = AutoApplyAtBootCheck->isChecked();
-    if (wanted != AutoApplyRegistered()) {
+    // An entry without parameters would apply nothing at log-on; the box unchecks itself when
+    // the window shows the registration again below.
+    if (wanted && !AutoApplyRegistered() && BuildCommandLine(CurrentSettings).empty()) {
+        ShowError("No setting of the processor is known, so there is nothing to apply at "
+                  "windows startup. The startup entry was not written.");
+    } else if (wanted != AutoApplyRegistered()) {
         SetAutoApply(wanted, CurrentSettings);
         if (wanted)
             ShowInfo("Current settings have been saved in profile Startup_Settings.\r\n"
@@ -409,6 +457,7 @@ void TForm1::ApplyButtonClick(QObject*) {
     }
     SetAllSettings(CurrentSettings);
     GetAllSettings(CurrentSettings);
+    NothingReadYet = false;
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();
@@ -416,8 +465,9 @@ void TForm1::ApplyButtonClick(QObject*) {
 
 void TForm1::RefreshClick(QObject*) {
     GetAllSettings(CurrentSettings);
-    // A registry file repaired meanwhile gives the profile controls back.
-    ProbeRegistry();
+    NothingReadYet = false;
+    // A registry repaired meanwhile gives the profile controls back.
+    ProbeRegistry(false);
     ShowSettings();
     SettingsModified = false;
     UpdateApplyButton();
@@ -481,11 +531,18 @@ void TForm1::AutoApplyAtBootCheckClick(QObject*) {
 }
 
 void TForm1::CLineButtonClick(QObject*) {
-    QGuiApplication::clipboard()->setText(Q(BuildCommandLine(CurrentSettings)));
+    const std::string parameters = BuildCommandLine(CurrentSettings);
+    // An empty text would only wipe the clipboard: it keeps what it holds, and the note says why.
+    if (!parameters.empty())
+        QGuiApplication::clipboard()->setText(Q(parameters));
     // Nothing else shows that the click did something: a short note at the button says so,
     // without a box to close.
     QToolTip::showText(CLineButton->mapToGlobal(QPoint(0, CLineButton->height())),
-                       QStringLiteral("The settings are on the clipboard as command line "
-                                      "parameters."),
+                       parameters.empty()
+                           ? QStringLiteral("No setting of the processor is known, so there are "
+                                            "no command line parameters; the clipboard is "
+                                            "unchanged.")
+                           : QStringLiteral("The settings are on the clipboard as command line "
+                                            "parameters."),
                        CLineButton, QRect(), 3000);
 }

@@ -7,6 +7,7 @@
 
 #include "engine/Tweak.h"
 #include "gui/ContextHelp.h"
+#include "gui/TrackBar.h"
 
 class QCheckBox;
 class QComboBox;
@@ -33,12 +34,16 @@ public:
     SettingsTp CurrentSettings;
     // True when CurrentSettings was edited since it was last read from the processor.
     bool SettingsModified = false;
+    // True from identification until the first read-back (Apply, Refresh, a debug tick) while
+    // identification stopped before reading anything: an AMD processor without leaf 1 to name
+    // its model. Unread features then were never asked, rather than did not answer.
+    bool NothingReadYet = false;
     // Set by FormCreate when the program must end without using the window (a newer version
     // stored in the registry).
     bool Terminated = false;
-    // Set while the registry file cannot be read or parsed: the profile controls and the
-    // auto-apply box are greyed, and nothing of the window touches the file until Refresh finds
-    // it readable again.
+    // Set while the registry cannot be used (the file cannot be read, parsed or written): the
+    // profile controls and the auto-apply box are greyed, and nothing of the window touches the
+    // file until Refresh finds it usable again.
     bool RegistryUnusable = false;
 
     // Display methods shared with the editing handlers.
@@ -56,9 +61,14 @@ public:
     void ShowAutoApply();
     void UpdateApplyButton();
     void MarkModified();
-    // Looks at the registry file and sets RegistryUnusable; a file that cannot be read or parsed
-    // is reported through the general error display. True when the file is usable.
-    bool ProbeRegistry();
+    // The registry's part of start-up and Refresh: reads the version marker, writes it (which
+    // takes the file's lock even when nothing changes) and lists the profiles. Any registry error
+    // is reported once and sets RegistryUnusable. With startup, a newer stored version ends the
+    // program (Terminated); on Refresh it is left as it is. True when the registry is usable.
+    bool ProbeRegistry(bool startup);
+    // Reports a registry error in one message naming the file and the cause, and greys the
+    // profile side until Refresh finds the registry usable.
+    void RegistryFailed(const std::exception& error);
 
     // The whole text as a signed decimal integer; "Error while converting WALimit." and 0 when
     // it is not one. Defined with the editing handlers.
@@ -121,7 +131,7 @@ public:
 
     // MultiplierBox.
     QLabel* MultiplierText;
-    QSlider* MultiplierTrackBar;
+    TTrackBar* MultiplierTrackBar;
 
     // EWBEBox.
     QRadioButton* GEWBEDRadio;

@@ -22,6 +22,7 @@
 #include "gui/DebugFormUnit.h"
 #include "gui/Dialogs.h"
 #include "gui/SpinButton.h"
+#include "gui/TrackBar.h"
 #include "gui/Unit1.h"
 
 namespace {

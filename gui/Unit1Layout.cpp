@@ -19,6 +19,7 @@
 #include "gui/ControlBehaviour.h"
 #include "gui/QtText.h"
 #include "gui/SpinButton.h"
+#include "gui/TrackBar.h"
 #include "gui/Unit1.h"
 
 namespace {
@@ -175,6 +176,8 @@ void TForm1::CreateFeaturesPage() {
         types[i] = MakeList(WCBox, r.type, "Type of memory", r.help + 4, 356, y, 94);
         for (const char* item : TypeItems)
             types[i]->addItem(Q(item));
+        // Every list of the window drops down alike, below or above it.
+        types[i]->setStyle(CountedListStyle(types[i]));
     }
     EnableWC0Check = checks[0];
     WC0Edit = edits[0];
@@ -191,7 +194,7 @@ void TForm1::CreateFeaturesPage() {
 
     MultiplierBox = MakeBox(page, "MultiplierBox", "Multiplier", 0, 268, 197, 81);
     MultiplierText = MakeLabel(MultiplierBox, "MultiplierText", "Unknown", 8, 30, 70);
-    MultiplierTrackBar = Named(new QSlider(Qt::Horizontal, MultiplierBox), "MultiplierTrackBar",
+    MultiplierTrackBar = Named(new TTrackBar(MultiplierBox), "MultiplierTrackBar",
                                "Use the slider to set the multiplier", 1019);
     MultiplierTrackBar->setGeometry(80, 22, 109, 40);
     MultiplierTrackBar->setRange(0, MultiplierCount - 1);
@@ -219,6 +222,7 @@ void TForm1::CreateFeaturesPage() {
     LoadLabel = MakeLabel(ProfilesBox, "LoadLabel", "Load:", 8, 26, 36);
     LoadProfileCombo =
         MakeList(ProfilesBox, "LoadProfileCombo", "List of profiles", 1024, 48, 24, 197);
+    LoadProfileCombo->setStyle(CountedListStyle(LoadProfileCombo));
     Button1 = MakeButton(ProfilesBox, "Button1", "Save", "Save these settings", 1025, 8, 56, 75);
     DeleteProfileButton = MakeButton(ProfilesBox, "DeleteProfileButton", "Delete profile",
                                      "Delete the selected profile", 1026, 128, 56, 117);

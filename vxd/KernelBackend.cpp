@@ -1,16 +1,24 @@
 // The kernel backend: the real processor, through the kernel driver qrxvxd.ko. Requests 1 to 6
 // go to its device unchanged, the port output as its request 7; CPUID is the processor's own
-// instruction, which needs no driver.
+// instruction, which needs no driver. The driver applies its rules to every change; a refusal
+// becomes one line on standard error in the user's words (vxd/Refusal.h).
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "kernel/qrxvxd.h"
+#include "kernel/qrxvxd_rules.h"
 #include "platform/posixlib/Ascii.h"
 #include "vxd/Backend.h"
+#include "vxd/Refusal.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace {
 
@@ -34,6 +42,19 @@ int Send(int fd, uint32_t code, const void* in, uint32_t inSize, void* out, uint
     return errno;
 }
 
+// The first line of a system file, or "" when it cannot be read.
+std::string FirstLine(const char* path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+// The multiplier code a port output asks for.
+constexpr uint32_t MultiplierCode(uint32_t value) {
+    return (value >> 5) & 7;
+}
+
 class KernelBackend : public Backend {
 public:
     explicit KernelBackend(int fd) : fd_(fd) {}
@@ -47,8 +68,11 @@ public:
         // reaches the kernel through this one.
         if (code < QRXVXD_READ_MSR || code > QRXVXD_SET_L2_CACHE)
             return false;
-        if (Send(fd_, code, in, inSize, out, outSize) != 0)
+        const int error = Send(fd_, code, in, inSize, out, outSize);
+        if (error != 0) {
+            Explain(code, static_cast<const uint32_t*>(in), inSize, error);
             return false;
+        }
         if (bytesReturned)
             *bytesReturned = outSize;
         return true;
@@ -58,10 +82,49 @@ public:
 
     bool OutPort(uint16_t port, uint32_t value) override {
         const uint32_t in[2] = {port, value};
-        return Send(fd_, QRXVXD_PORT_OUTPUT, in, sizeof in, nullptr, 0) == 0;
+        const int error = Send(fd_, QRXVXD_PORT_OUTPUT, in, sizeof in, nullptr, 0);
+        if (error == 0)
+            return true;
+        // Where a cpufreq driver manages the multiplier, writing back the one the processor
+        // reports is no change: the programs write it back whenever they apply settings.
+        if (error == EBUSY && MultiplierCode(value) == (ReadRegister(QRXVXD_MSR_PSOR) & 7))
+            return true;
+        Explain(QRXVXD_PORT_OUTPUT, in, sizeof in, error);
+        return false;
     }
 
 private:
+    uint64_t ReadRegister(uint32_t msr) {
+        uint32_t value[2] = {0, 0};
+        Send(fd_, QRXVXD_READ_MSR, &msr, sizeof msr, value, sizeof value);
+        return (static_cast<uint64_t>(value[0]) << 32) | value[1];
+    }
+
+    // Gathers what the refusal needs and reports it, when it was a refusal.
+    void Explain(uint32_t code, const uint32_t* in, uint32_t inSize, int error) {
+        if (!in || inSize < 4)
+            return;
+        RefusalFacts facts;
+        facts.machineKnown =
+            Send(fd_, QRXVXD_MACHINE, nullptr, 0, &facts.machine, sizeof facts.machine) == 0;
+#if defined(__i386__) || defined(__x86_64__)
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+            facts.model = (eax >> 4) & 15;
+            facts.stepping = eax & 15;
+        }
+#endif
+        if (code == QRXVXD_WRITE_MSR && inSize >= 12)
+            facts.registerValue = ReadRegister(in[0]);
+        facts.cpufreqDriver = FirstLine("/sys/devices/system/cpu/cpu0/cpufreq/scaling_driver");
+        const std::string lockdown = FirstLine("/sys/kernel/security/lockdown");
+        facts.lockedDown = !lockdown.empty() && lockdown.find("[none]") == std::string::npos;
+        const uint32_t words[3] = {in[0], inSize >= 8 ? in[1] : 0, inSize >= 12 ? in[2] : 0};
+        const std::string line = DescribeRefusal(code, words, error, facts);
+        if (!line.empty())
+            ReportProblem(qrxposix::VisibleControls(line));
+    }
+
     int fd_;
 };
 

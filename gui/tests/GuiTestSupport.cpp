@@ -2,6 +2,7 @@
 #include "GuiTestSupport.h"
 
 #include <QCursor>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -134,4 +135,30 @@ void WriteRegistryFile(const std::string& body) {
     const std::string command = "mkdir -p '" + folder + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     WriteFile(path, "REGEDIT4\n\n" + body);
+}
+
+std::string GuiTestData(const std::string& name) {
+    return std::string(QRX_GUI_TEST_DATA) + "/" + name;
+}
+
+std::vector<std::vector<std::string>> ReadTable(const std::string& path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in.good()) << path;
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream fieldsIn(line);
+        for (std::string field; std::getline(fieldsIn, field, '\t');)
+            fields.push_back(field);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }

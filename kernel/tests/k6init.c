@@ -21,6 +21,7 @@
  *                                 @@@ begin LABEL
  *                                 @@@ stdout LABEL ... @@@ stderr LABEL ...
  *                                 @@@ end LABEL status N  (or signal N)
+ *                                 @@@ rusage LABEL maxrss N kB
  *
  * Each run step also writes "k6init: begin LABEL" and "k6init: end LABEL" into
  * the kernel log, so the driver's lines can be told apart by the step that
@@ -44,11 +45,14 @@
 #include <sys/klog.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "errname.h"
 
 #define MAX_WORDS 64
 /* syslog(2) actions; glibc names none of them. */
@@ -73,9 +77,7 @@ static void say(const char *fmt, ...)
 
 static const char *errno_name(int err)
 {
-	const char *name = strerrorname_np(err);
-
-	return name ? name : "unknown error";
+	return errname(err);
 }
 
 /* Splits a plan line into words; returns the count, -1 for an open quote. */
@@ -237,6 +239,7 @@ static void run(char **words, int n)
 {
 	const char *label = words[0];
 	char out[160], err[160];
+	struct rusage usage = { 0 };
 	int i, status;
 
 	if (n < 2) {
@@ -268,7 +271,7 @@ static void run(char **words, int n)
 		return;
 	}
 	alarm(RUN_TIMEOUT_S);
-	while (waitpid(running, &status, 0) < 0 && errno == EINTR)
+	while (wait4(running, &status, 0, &usage) < 0 && errno == EINTR)
 		;
 	alarm(0);
 	running = 0;
@@ -281,6 +284,8 @@ static void run(char **words, int n)
 		say("end %s status %d", label, WEXITSTATUS(status));
 	else
 		say("end %s signal %d", label, WTERMSIG(status));
+	/* What a K6 owner's memory must hold: the program's peak resident size. */
+	say("rusage %s maxrss %ld kB", label, usage.ru_maxrss);
 }
 
 static void follow_plan(const char *path)

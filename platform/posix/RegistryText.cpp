@@ -106,7 +106,7 @@ public:
                     Fail(lineNo_, "a value stands before the first key");
                 ParseValueLine(line, *current);
             } else
-                Fail(lineNo_, "this is neither a key \"[...]\" nor a value \"name\"=...");
+                Fail(lineNo_, "this is neither a key \"[...]\" nor a value \"name\"=data");
         }
         return root;
     }
