@@ -382,17 +382,29 @@ void SimStore::Transact(const Change& change) {
     }
     // A request is all or nothing, even when the program is killed half-way (PendingLogMark):
     // its lines are written before the change is stored, and taken back when it cannot be.
-    LogAppend appended = AppendLog(log, [&](off_t logSize) {
+    // A failed request leaves the state file as it was, without the mark, where it can.
+    LogAppend appended;
+    try {
+        appended = AppendLog(log, [&](off_t logSize) {
+            if (changed)
+                Write(machine_, logSize);
+        });
         if (changed)
-            Write(machine_, logSize);
-    });
-    if (changed) {
-        try {
             Write(m);
-        } catch (...) {
-            appended.TakeBack();
-            throw;
-        }
+    } catch (...) {
+        appended.TakeBack();
+        DropPendingMark();
+        throw;
+    }
+}
+
+void SimStore::DropPendingMark() noexcept {
+    if (pendingLog_ < 0)
+        return;
+    try {
+        Write(machine_);
+    } catch (...) {
+        // The next request takes the lines back and drops the mark.
     }
 }
 
