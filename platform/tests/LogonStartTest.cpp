@@ -206,7 +206,6 @@ TEST(LogonStartEntry, AFailedWriteKeepsTheOldEntry) {
     ASSERT_TRUE(WriteLogonStart("Quorix", {"/a/qrxclwin", {"/L1", "1"}}, error)) << error;
     const std::string before = ReadFile(Autostart() + "/Quorix.desktop");
 
-    std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit tiny = old;
