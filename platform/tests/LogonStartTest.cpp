@@ -165,6 +165,7 @@ TEST(LogonStartEntry, WriteCreatesTheFoldersAndExactlyThisFile) {
     EXPECT_EQ(ReadFile(Autostart() + "/Quorix.desktop"), "[Desktop Entry]\n"
                                                          "Type=Application\n"
                                                          "Name=Quorix\n"
+                                                         "TryExec=/opt/q r/qrxclwin\n"
                                                          "Exec=\"/opt/q r/qrxclwin\" /L1 1 /WO 0\n"
                                                          "Terminal=false\n"
                                                          "NoDisplay=true\n");
