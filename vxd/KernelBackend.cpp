@@ -82,7 +82,7 @@ public:
         return true;
     }
 
-    bool Cpuid(uint32_t, uint32_t[4]) override { return false; }
+    int Cpuid(uint32_t, uint32_t[4]) override { return 0; }
 
     bool OutPort(uint16_t port, uint32_t value) override {
         const uint32_t in[2] = {port, value};
