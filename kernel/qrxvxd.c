@@ -375,7 +375,25 @@ static int note_wc_range(int handle, u32 half)
 }
 
 /*
- * Adds a range through the kernel's MTRR layer. A write-combined range goes
+ * Whether the kernel's MTRR layer takes a range: off, or uncached or
+ * write-combined (not both) over one block, a power of two aligned to its
+ * size. Checked before anything changes.
+ */
+static bool layer_takes(u32 half)
+{
+	u32 type = half & QRXVXD_RANGE_TYPE_MASK;
+	u64 first, last;
+	u32 below;
+
+	if (!qrxvxd_range_span(half, &first, &last))
+		return true;
+	below = (u32)(last - first);
+	return type != QRXVXD_RANGE_TYPE_MASK && !(below & (below + 1)) &&
+	       ((half >> 17) << 17) == (u32)first;
+}
+
+/*
+ * Adds a range through the kernel's MTRR layer (see layer_takes). A write-combined range goes
  * through the layer's own interface for it, which may put it in either half.
  * An uncached one has no interface outside the kernel's core, so it goes
  * straight into a half the layer has free (the layer reads the halves from
@@ -389,11 +407,6 @@ static int add_our_range(int r, u32 half)
 	if (!qrxvxd_range_span(half, &first, &last))
 		return 0;
 	if ((half & QRXVXD_RANGE_TYPE_MASK) == QRXVXD_RANGE_WRCOMB) {
-		/* The layer takes only one block, a power of two aligned to its size. */
-		u32 below = (u32)(last - first);
-
-		if ((below & (below + 1)) || ((half >> 17) << 17) != (u32)first)
-			return -EINVAL;
 		handle = arch_phys_wc_add((unsigned long)first, (unsigned long)(last - first + 1));
 		if (handle < 0)
 			return -EBUSY;
@@ -403,8 +416,6 @@ static int add_our_range(int r, u32 half)
 		 */
 		if (handle > 0)
 			return note_wc_range(handle, half);
-	} else if ((half & QRXVXD_RANGE_TYPE_MASK) != QRXVXD_RANGE_UNCACHED) {
-		return -EINVAL;
 	}
 	err = read_msr(QRXVXD_MSR_UWCCR, &uwccr);
 	if (err)
@@ -425,6 +436,25 @@ static int add_our_range(int r, u32 half)
 		return 0;
 	}
 	return -EBUSY;
+}
+
+/*
+ * After the layer refused a new range, the ranges Quorix had are put back as
+ * they were, as far as the layer takes them again, so a refusal changes
+ * nothing. A new range that did go in comes out first.
+ */
+static void restore_ranges(u64 before, const bool *changes)
+{
+	int r;
+
+	for (r = 0; r < 2; r++)
+		if (changes[r] && our_range[r].set)
+			drop_our_range(r);
+	for (r = 0; r < 2; r++)
+		if (changes[r] && (qrxvxd_uwccr_half(before, r) & QRXVXD_RANGE_TYPE_MASK) &&
+		    add_our_range(r, qrxvxd_uwccr_half(before, r)))
+			pr_warn_ratelimited("could not put range %d (%08X) back\n", r,
+					    qrxvxd_uwccr_half(before, r));
 }
 
 static int write_uwccr(u64 wanted)
@@ -453,9 +483,16 @@ static int write_uwccr(u64 wanted)
 	if (!(m.flags & QRXVXD_MTRR_KERNEL))
 		return now == wanted ? 0 : write_msr_cache_safe(QRXVXD_MSR_UWCCR, wanted);
 
-	/* Through the layer: out with the old ranges first, so the new ones find room. */
 	for (r = 0; r < 2; r++) {
 		changes[r] = qrxvxd_uwccr_half(now, r) != qrxvxd_uwccr_half(wanted, r);
+		if (changes[r] && !layer_takes(qrxvxd_uwccr_half(wanted, r))) {
+			pr_notice_ratelimited("refused range %d (%08X): the kernel's MTRR layer takes only one block, a power of two aligned to its size, uncached or write-combined\n",
+					      r, qrxvxd_uwccr_half(wanted, r));
+			return -EINVAL;
+		}
+	}
+	/* Through the layer: out with the old ranges first, so the new ones find room. */
+	for (r = 0; r < 2; r++) {
 		if (changes[r] && our_range[r].set) {
 			err = drop_our_range(r);
 			if (err)
@@ -469,6 +506,7 @@ static int write_uwccr(u64 wanted)
 		if (err) {
 			pr_notice_ratelimited("the kernel's MTRR layer refused range %d (%08X): error %d\n",
 					      r, qrxvxd_uwccr_half(wanted, r), err);
+			restore_ranges(now, changes);
 			return err;
 		}
 	}

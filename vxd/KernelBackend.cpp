@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,12 +41,17 @@ int Send(int fd, uint32_t code, const void* in, uint32_t inSize, void* out, uint
     return errno;
 }
 
-// The first line of a system file, or "" when it cannot be read.
+// The first line of a system file, or "" when it cannot be read. Plain reads: a system file
+// is short, and the driver module keeps out of the C++ streams' locale machinery.
 std::string FirstLine(const char* path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return "";
+    char text[256];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    const std::string content(text, n > 0 ? static_cast<size_t>(n) : 0);
+    return content.substr(0, content.find('\n'));
 }
 
 // The multiplier code a port output asks for.
@@ -65,8 +69,8 @@ public:
     bool Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* bytesReturned) override {
         // The port output has its own entry; nothing else but the driver link's six requests
-        // reaches the kernel through this one.
-        if (code < QRXVXD_READ_MSR || code > QRXVXD_SET_L2_CACHE)
+        // and the machine's facts reaches the kernel through this one.
+        if ((code < QRXVXD_READ_MSR || code > QRXVXD_SET_L2_CACHE) && code != QRXVXD_MACHINE)
             return false;
         const int error = Send(fd_, code, in, inSize, out, outSize);
         if (error != 0) {

@@ -367,41 +367,34 @@ TEST_F(DebugWindow, WindowClosedWhileATicksErrorBoxIsOpenGoesAfterTheTick) {
 TEST_F(DebugWindow, WhileATicksErrorBoxIsOpenTheTimerTicksOnAndStopIsReachable) {
     SettingsTp misaligned = Identified();
     misaligned.WC.MTRR0 = {true, 0x100000, 0x200000, SizeTp::_2MB, MemoryTypeTp::Uncached};
-    ASSERT_TRUE(SaveProfile("Debug0", misaligned));
-    ASSERT_TRUE(SaveProfile("Debug1", misaligned));
+    ASSERT_TRUE(SaveProfile("Debug0", misaligned) && SaveProfile("Debug1", misaligned));
     TDebugForm* w = OpenDebugWindow();
     w->TimerSpin->setValue(20);
     MessageBoxFunction record = SetMessageBoxFunction(nullptr); // the real boxes
     SetDialogParent(form.get());
-    int32_t countWithBoxOpen = 0;
-    bool stoppedWithBoxOpen = false;
+    bool ticked = false, stopped = false;
     QTimer watcher;
-    watcher.setInterval(10);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
         watcher.stop();
         const int32_t opened = DebugTickCount;
-        countWithBoxOpen = QTest::qWaitFor([&] { return DebugTickCount >= opened + 3; }, 5000)
-                               ? DebugTickCount - opened
-                               : 0;
+        ticked = QTest::qWaitFor([&] { return DebugTickCount >= opened + 3; }, 5000);
         // Through the window system, as a user's click comes, which a modal box may block.
         QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {},
                           w->StartStopButton->mapTo(w, w->StartStopButton->rect().center()));
-        stoppedWithBoxOpen = !w->DebugTimer->isActive();
+        stopped = !w->DebugTimer->isActive();
         box->accept();
     });
-    watcher.start();
+    watcher.start(10);
     Click(w->StartStopButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !watcher.isActive(); }, 10000));
     if (w->DebugTimer->isActive())
         Click(w->StartStopButton);
     SetDialogParent(nullptr);
     SetMessageBoxFunction(record);
-    EXPECT_GE(countWithBoxOpen, 3);
-    EXPECT_TRUE(stoppedWithBoxOpen);
-    EXPECT_EQ(Caption(w->StartStopButton), "&Start");
+    EXPECT_TRUE(ticked && stopped) << ticked << stopped;
 }
 
 // The window's captions fit their controls. With QRX_SCREENSHOT_DIR set, the test also leaves a
