@@ -418,6 +418,10 @@ bool ProcessCommandLine() {
     SettingsTp working;
     if (settings)
         IdentifyCPU(working);
+    // The driver has said why on standard error; every setting would only fail after it.
+    if (working.CPU.IdentityUnread)
+        return Report("The processor could not be read: it did not answer its identification "
+                      "(CPUID), so no setting was applied.");
     if (!ApplyParametersToRecord(working, result))
         return false;
     // Settings the machine would refuse are refused here, each with its message, before the

@@ -76,6 +76,9 @@ struct CPUTp {
     uint8_t Model = 0;
     uint8_t Stepping = 0;
     bool IDValid = false;
+    // Identification could not ask the processor (its first CPUID went unanswered): nothing
+    // about it is known, and no setting can be applied.
+    bool IdentityUnread = false;
     bool HasTSC = false;
     bool MultiplierKnown = false;
     bool MultiplierSupported = false;
@@ -219,7 +222,8 @@ void SetDefaults(SettingsTp& settings);
 // Identifies the processor, installs the handlers its model supports and reads its current
 // state into the record.
 void IdentifyCPU(SettingsTp& settings);
-// CPUID with EAX = leaf and ECX = 0; always true.
+// CPUID with EAX = leaf and ECX = 0; false (all registers zero) when the driver module's
+// processor could not be asked.
 bool ExecuteCPUID(uint32_t leaf, uint32_t& eax, uint32_t& ebx, uint32_t& ecx, uint32_t& edx);
 
 // --- Write allocation (WHCR), K6 and CXT register layouts ---

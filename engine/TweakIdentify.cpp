@@ -67,7 +67,7 @@ bool ExecuteCPUID(uint32_t leaf, uint32_t& eax, uint32_t& ebx, uint32_t& ecx, ui
     ebx = r.ebx;
     ecx = r.ecx;
     edx = r.edx;
-    return true;
+    return r.answered;
 }
 
 namespace {
@@ -136,7 +136,17 @@ void IdentifyCPU(SettingsTp& settings) {
     Selection sel;
 
     uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
-    ExecuteCPUID(0, eax, ebx, ecx, edx);
+    // A processor that could not be asked is not one without features: whoever applies
+    // settings must say that it could not be read, not what an unknown processor lacks.
+    auto ask = [&](uint32_t leaf) {
+        if (ExecuteCPUID(leaf, eax, ebx, ecx, edx))
+            return true;
+        SetDefaults(settings);
+        settings.CPU.IdentityUnread = true;
+        return false;
+    };
+    if (!ask(0))
+        return;
     const uint32_t highestLeaf = eax & 0xFFFF;
     PutRegisterBytes(ebx, &settings.CPU.VendorID[0]);
     PutRegisterBytes(edx, &settings.CPU.VendorID[4]);
@@ -144,7 +154,8 @@ void IdentifyCPU(SettingsTp& settings) {
     if (std::memcmp(settings.CPU.VendorID.data(), "AuthenticAMD", 12) == 0)
         settings.CPU.VendorUnknown = false;
 
-    ExecuteCPUID(1, eax, ebx, ecx, edx);
+    if (!ask(1))
+        return;
     settings.CPU.HasTSC = ExtractBits(edx, 4, 4) != 0;
 
     // Every processor has the L1 switch in control register 0. Its state is unread until the
@@ -157,7 +168,8 @@ void IdentifyCPU(SettingsTp& settings) {
     if (!settings.CPU.VendorUnknown) {
         if (highestLeaf == 0)
             return;
-        ExecuteCPUID(1, eax, ebx, ecx, edx);
+        if (!ask(1))
+            return;
         settings.CPU.IDValid = true;
         settings.CPU.Family = static_cast<uint8_t>(ExtractBits(eax, 8, 11));
         settings.CPU.Model = static_cast<uint8_t>(ExtractBits(eax, 4, 7));

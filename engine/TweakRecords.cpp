@@ -68,7 +68,7 @@ const char* Unread(bool unread) {
 bool operator==(const CPUTp& a, const CPUTp& b) {
     return a.Name == b.Name && a.VendorUnknown == b.VendorUnknown && a.VendorID == b.VendorID &&
            a.Family == b.Family && a.Model == b.Model && a.Stepping == b.Stepping &&
-           a.IDValid == b.IDValid && a.HasTSC == b.HasTSC &&
+           a.IDValid == b.IDValid && a.IdentityUnread == b.IdentityUnread && a.HasTSC == b.HasTSC &&
            a.MultiplierKnown == b.MultiplierKnown &&
            a.MultiplierSupported == b.MultiplierSupported && a.Multiplier == b.Multiplier &&
            a.MultiplierUnread == b.MultiplierUnread;
@@ -147,10 +147,11 @@ std::ostream& operator<<(std::ostream& os, const CPUTp& cpu) {
                << "0123456789ABCDEF"[(c >> 4) & 15] << "0123456789ABCDEF"[c & 15];
     }
     return os << "\", Family " << int(cpu.Family) << ", Model " << int(cpu.Model) << ", Stepping "
-              << int(cpu.Stepping) << ", IDValid " << Bool(cpu.IDValid) << ", HasTSC "
-              << Bool(cpu.HasTSC) << ", MultiplierKnown " << Bool(cpu.MultiplierKnown)
-              << ", MultiplierSupported " << Bool(cpu.MultiplierSupported) << ", Multiplier "
-              << int(cpu.Multiplier) << Unread(cpu.MultiplierUnread) << "}";
+              << int(cpu.Stepping) << ", IDValid " << Bool(cpu.IDValid)
+              << (cpu.IdentityUnread ? " (identity unread)" : "") << ", HasTSC " << Bool(cpu.HasTSC)
+              << ", MultiplierKnown " << Bool(cpu.MultiplierKnown) << ", MultiplierSupported "
+              << Bool(cpu.MultiplierSupported) << ", Multiplier " << int(cpu.Multiplier)
+              << Unread(cpu.MultiplierUnread) << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const WATp& wa) {

@@ -1,6 +1,7 @@
 // ContextHelp: reading qrx.hlp and showing its topics at the controls.
 #include "gui/ContextHelp.h"
 
+#include <QDir>
 #include <QShortcut>
 #include <QVariant>
 #include <QWhatsThis>
@@ -120,7 +121,11 @@ std::string HelpFile() {
 }
 
 std::string DefaultHelpFile() {
-    return ProgramDirectory() + "qrx.hlp";
+    const std::string beside = ProgramDirectory() + "qrx.hlp";
+    if (std::ifstream(beside).good())
+        return beside;
+    const std::string installed = ProgramDirectory() + QRX_DATA_FROM_PROGRAMS "/qrx.hlp";
+    return QDir::cleanPath(QString::fromStdString(installed)).toStdString();
 }
 
 std::string HelpPopupText(int context) {

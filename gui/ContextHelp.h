@@ -29,8 +29,8 @@ std::map<int, HelpTopic> ParseHelpText(const std::string& text);
 // The help file's absolute path, set once at start-up.
 void SetHelpFile(const std::string& path);
 std::string HelpFile();
-// qrx.hlp beside the running program, like the driver module: the build's output folder or the
-// installed program folder, whichever link the program was started through.
+// qrx.hlp beside the running program (the build's output folder) when it is there, else in the
+// installed data folder reached from the program folder (/usr/lib/quorix/../../share/quorix).
 std::string DefaultHelpFile();
 
 // The text the pop-up shows for a context number: the topic's title and text, or a line saying

@@ -7,11 +7,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QWindow>
+#include <cstdio>
 #include <limits>
 
 #include "common/General.h"
 #include "common/Messages.h"
 #include "gui/Application.h"
+#include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
 #include "gui/Unit1.h"
 #include "profiles/SaveLoad.h"
@@ -24,6 +27,48 @@ bool DebugToggle = false;
 namespace {
 constexpr int TimerSpinMinimum = 1;
 constexpr int TimerSpinMaximum = 10000000;
+
+// Set while a box that a tick opened is open.
+bool TickBoxOpen = false;
+
+// While a tick runs, its boxes block the main window only, so the debug window's Stop stays in
+// reach, and the timer goes on ticking while one is open. A tick that arrives meanwhile opens
+// no box of its own: at a short interval boxes would pile up on each other without end. Its
+// messages go to standard error instead, one line each.
+class TickBoxes {
+public:
+    TickBoxes() : outer(SetMessageBoxFunction(nullptr)) {
+        SetMessageBoxFunction([this](const std::string& caption, const std::string& text,
+                                     BoxIcon icon) { Show(caption, text, icon); });
+    }
+    ~TickBoxes() { SetMessageBoxFunction(std::move(outer)); }
+    TickBoxes(const TickBoxes&) = delete;
+    TickBoxes& operator=(const TickBoxes&) = delete;
+
+private:
+    void Show(const std::string& caption, const std::string& text, BoxIcon icon) {
+        if (TickBoxOpen) {
+            QString line = QString::fromStdString(text);
+            line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), line.toLocal8Bit().constData());
+            return;
+        }
+        TickBoxOpen = true;
+        const ParentModalBoxes parentOnly;
+        try {
+            if (outer)
+                outer(caption, text, icon);
+            else
+                ShowQtMessageBox(caption, text, icon);
+        } catch (...) {
+            TickBoxOpen = false;
+            throw;
+        }
+        TickBoxOpen = false;
+    }
+
+    MessageBoxFunction outer;
+};
 
 // Fills one debug record from the processor, then lays the stored profile over it; a profile
 // that does not load leaves the processor's current settings in the record.
@@ -89,8 +134,17 @@ TDebugForm::TDebugForm(TForm1* mainForm) : QWidget(mainForm, Qt::Window), MainFo
             [this] { RunHandler([this] { StartStopButtonClick(StartStopButton); }); });
     connect(Apply, &QPushButton::clicked, this,
             [this] { RunHandler([this] { ApplyClick(Apply); }); });
-    connect(DebugTimer, &QTimer::timeout, this,
-            [this] { RunHandler([this] { DebugTimerTimer(DebugTimer); }); });
+    // The tick runs after the timer's own event has ended: a timer does not fire again while
+    // its event is still handled, and a box the tick opens would hold that event open.
+    connect(DebugTimer, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (DebugTimer->isActive())
+                    RunHandler([this] { DebugTimerTimer(DebugTimer); });
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 int TDebugForm::TimerSpinValue() const {
@@ -142,6 +196,7 @@ void TDebugForm::DebugTimerTimer(QObject*) {
     if (!MainForm)
         return;
     TForm1& main = *MainForm;
+    const TickBoxes boxes;
     main.CurrentSettings = DebugToggle ? DebugProfile0 : DebugProfile1;
     SetAllSettings(main.CurrentSettings);
     GetAllSettings(main.CurrentSettings);
@@ -162,6 +217,14 @@ void TDebugForm::closeEvent(QCloseEvent* event) {
     FormClose(this);
     event->accept();
     ReleaseWhenIdle();
+}
+
+void TDebugForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window that stays with the main window is blocked by every box modal to it; this one
+    // must stay usable while a box of its tick is open (TickBoxes). It stays owned all the same.
+    if (QWindow* handle = windowHandle())
+        handle->setTransientParent(nullptr);
 }
 
 void TDebugForm::ReleaseWhenIdle() {

@@ -9,6 +9,7 @@
 #include "engine/Tweak.h"
 
 class QCloseEvent;
+class QShowEvent;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -47,6 +48,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // A handler that can open a message box runs a nested message loop, in which the user may

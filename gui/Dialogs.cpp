@@ -22,6 +22,11 @@ QString DisplayText(const std::string& text) {
     return result;
 }
 
+int& ParentModalScopes() {
+    static int scopes = 0;
+    return scopes;
+}
+
 QMessageBox::Icon QtIcon(BoxIcon icon) {
     switch (icon) {
     case BoxIcon::Error:
@@ -39,6 +44,8 @@ QMessageBox::Icon QtIcon(BoxIcon icon) {
 void ShowQtMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
     QMessageBox box(QtIcon(icon), QString::fromStdString(caption), DisplayText(text),
                     QMessageBox::Ok, DialogParent().data());
+    if (ParentModalScopes() > 0 && DialogParent())
+        box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 
@@ -114,6 +121,14 @@ BeepFunction SetBeepFunction(BeepFunction function) {
 
 void SetDialogParent(QWidget* parent) {
     DialogParent() = parent;
+}
+
+ParentModalBoxes::ParentModalBoxes() {
+    ++ParentModalScopes();
+}
+
+ParentModalBoxes::~ParentModalBoxes() {
+    --ParentModalScopes();
 }
 
 const char* BoxIconName(BoxIcon icon) {

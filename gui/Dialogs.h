@@ -45,3 +45,13 @@ bool ShowQtConfirm(const std::string& caption, const std::string& text);
 
 // The window that modal boxes are centred on; none when null.
 void SetDialogParent(QWidget* parent);
+
+// While one lives, the real boxes block only the window they are centred on, not every window
+// of the program: the debug window stays usable while a box of its tick is open.
+class ParentModalBoxes {
+public:
+    ParentModalBoxes();
+    ~ParentModalBoxes();
+    ParentModalBoxes(const ParentModalBoxes&) = delete;
+    ParentModalBoxes& operator=(const ParentModalBoxes&) = delete;
+};

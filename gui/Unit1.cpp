@@ -195,9 +195,14 @@ void TForm1::ShowMachine() {
             text += " (15-16 MB not memory)";
         const uint32_t count = Machine.WindowCount < 4 ? Machine.WindowCount : 4;
         text += count ? "; display window " : "; no display window";
-        for (uint32_t i = 0; i < count; ++i)
+        for (uint32_t i = 0; i < count; ++i) {
+            // A window below a megabyte (or not a whole number of them) is shown in kB.
+            const uint32_t size = Machine.Windows[i].Size;
+            const bool wholeMB = size >= (1u << 20) && size % (1u << 20) == 0;
             text += (i ? ", " : "") + DWordToHex(Machine.Windows[i].Base) + " " +
-                    IntToText(static_cast<int32_t>(Machine.Windows[i].Size >> 20)) + " MB";
+                    IntToText(static_cast<int32_t>(wholeMB ? size >> 20 : size >> 10)) +
+                    (wholeMB ? " MB" : " kB");
+        }
     }
     MachineString->setText(Q(text));
     MachineString->setToolTip(Q(text));

@@ -3,11 +3,14 @@
 // composition root: it picks the real message boxes, the profile switches of the command line
 // and the help file for everything else.
 #include <QCloseEvent>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "cmdline/commandline.h"
 #include "common/Messages.h"
@@ -18,6 +21,8 @@
 #include "gui/Dialogs.h"
 #include "gui/Unit1.h"
 #include "gui/Unit2.h"
+#include "platform/posixlib/Ascii.h"
+#include "platform/posixlib/Files.h"
 #include "profiles/SaveLoad.h"
 
 namespace {
@@ -80,15 +85,40 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+void WriteLineTo(FILE* stream, const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// The log is a regular file only: a named pipe in its place would wait for a reader for ever.
+// A line that cannot be written there goes to standard error, after one line saying why, so no
+// message is lost unseen.
 void LogLine(const std::string& line) {
     const std::string target = std::getenv("QRX_DIALOG_LOG");
     if (target == "-") {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    } else {
-        std::ofstream(target, std::ios::app) << line << '\n';
+        WriteLineTo(stdout, line);
+        return;
     }
+    int fd = -1;
+    std::string cause;
+    const qrxposix::FileOutcome outcome =
+        qrxposix::OpenRegularFile(target, O_WRONLY | O_APPEND | O_CREAT, 0644, fd, cause);
+    const bool written =
+        outcome == qrxposix::FileOutcome::Regular && qrxposix::WriteAll(fd, line + "\n");
+    if (!written && cause.empty())
+        cause = std::strerror(errno);
+    if (fd >= 0)
+        ::close(fd);
+    if (written)
+        return;
+    static bool told = false;
+    if (!told)
+        std::fprintf(stderr, "qrx: QRX_DIALOG_LOG %s cannot be written: %s; its lines go here\n",
+                     qrxposix::VisibleControls(target).c_str(),
+                     qrxposix::VisibleControls(cause).c_str());
+    told = true;
+    WriteLineTo(stderr, line);
 }
 
 void InstallBoxes() {

@@ -178,11 +178,13 @@ static inline int qrxvxd_range_check(const struct qrxvxd_machine *m, __u32 half)
 /*
  * UWCCR: each half that would change is checked; an unchanged half is left
  * as it is, whatever it holds. A half someone else set (QRXVXD_RANGE0_KERNEL,
- * QRXVXD_RANGE1_KERNEL) is never changed: -EBUSY.
+ * QRXVXD_RANGE1_KERNEL) is never changed, and no new range may overlap it
+ * (the kernel's MTRR layer would refuse or share it): -EBUSY.
  */
 static inline int qrxvxd_uwccr_check(const struct qrxvxd_machine *m, __u64 now, __u64 wanted)
 {
 	static const __u32 held[2] = { QRXVXD_RANGE0_KERNEL, QRXVXD_RANGE1_KERNEL };
+	__u64 first, last, other_first, other_last;
 	unsigned int range;
 	int err;
 
@@ -192,6 +194,10 @@ static inline int qrxvxd_uwccr_check(const struct qrxvxd_machine *m, __u64 now, 
 		if (half == qrxvxd_uwccr_half(now, range))
 			continue;
 		if (m->flags & held[range])
+			return -EBUSY;
+		if ((m->flags & held[!range]) && qrxvxd_range_span(half, &first, &last) &&
+		    qrxvxd_range_span(qrxvxd_uwccr_half(now, !range), &other_first, &other_last) &&
+		    first <= other_last && other_first <= last)
 			return -EBUSY;
 		err = qrxvxd_range_check(m, half);
 		if (err)

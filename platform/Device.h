@@ -29,8 +29,10 @@ bool CloseDevice(DeviceHandle handle);
 uint32_t ShortPathName(char* buffer, uint32_t bufferSize);
 
 // The processor seam asks the open driver modules first: the most recently opened one that
-// exports the optional CPUID (or port output) entry and answers it. False when none answers.
-bool DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
+// exports the optional CPUID (or port output) entry and answers it. A module that takes CPUID
+// may also fail to answer it, when its processor cannot be asked.
+enum class ModuleCpuid { NotTaken, Answered, Unanswered };
+ModuleCpuid DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
 // For the port output a module that takes it may also refuse it.
 enum class ModulePortOutput { NotTaken, Made, Refused };
 ModulePortOutput DeviceModuleOutPort(uint16_t port, uint32_t value);

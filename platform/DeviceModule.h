@@ -15,9 +15,12 @@ typedef int (*QrxModuleControlFn)(void* context, uint32_t code, const void* in, 
                                   void* out, uint32_t outSize, uint32_t* bytesReturned);
 // Closes the context; returns non-zero on success.
 typedef int (*QrxModuleCloseFn)(void* context);
-// Optional: answers CPUID for a simulated processor. Returns non-zero when it answered; 0 leaves
-// CPUID to the processor's own instruction.
+// Optional: answers CPUID for a simulated processor. Returns QRX_CPUID_ANSWERED when it answered,
+// QRX_CPUID_UNANSWERED when its processor could not be asked (the host's instruction must not
+// answer for it either), or 0 to leave CPUID to the processor's own instruction.
 typedef int (*QrxModuleCpuidFn)(void* context, uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
+#define QRX_CPUID_ANSWERED 1
+#define QRX_CPUID_UNANSWERED (-1)
 // Optional: a 32-bit port output made by the module (on its simulated processor, or through a
 // kernel driver). QRX_PORT_MADE, QRX_PORT_REFUSED when the module took the output but could not
 // make it, or 0 to leave it to the host's port access.

@@ -9,6 +9,9 @@
 
 struct CpuidResult {
     uint32_t eax, ebx, ecx, edx;
+    // False when the driver module's processor could not be asked: the registers are zero, and
+    // the host's processor did not answer in its place.
+    bool answered = true;
 };
 
 CpuidResult ExecuteCpuidInstruction(uint32_t leaf, uint32_t subleaf = 0);

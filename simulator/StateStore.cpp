@@ -179,11 +179,8 @@ public:
     int Fd() const { return fd_; }
     // The log's size before the append.
     void StartsAt(off_t size) { before_ = size; }
-    void TakeBack() {
-        if (fd_ >= 0 && ftruncate(fd_, before_) != 0) {
-            // Nothing more can be done: the log keeps a line of a request that did not happen.
-        }
-    }
+    // False when the lines stay (the state's mark then has the next request take them back).
+    bool TakeBack() { return fd_ < 0 || before_ < 0 || ftruncate(fd_, before_) == 0; }
 
 private:
     void Swap(LogAppend& other) noexcept {
@@ -192,7 +189,7 @@ private:
     }
 
     int fd_ = -1;
-    off_t before_ = 0;
+    off_t before_ = -1; // nothing written yet
 };
 
 std::string SimStatePath(const std::string& explicitPath) {
@@ -323,10 +320,10 @@ void SimStore::LoadIfChanged() {
     loaded_ = true;
 }
 
-SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines,
-                                        const std::function<void(off_t)>& beforeWrite) {
+void SimStore::AppendLog(const std::vector<std::string>& lines,
+                         const std::function<void(off_t)>& beforeWrite, LogAppend& append) {
     const std::string& logPath = logPath_;
-    LogAppend append(OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write"));
+    append = LogAppend(OpenLog(logPath, O_RDWR | O_APPEND | O_CREAT, "write"));
     struct stat st;
     if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
         throw LogError("write", logPath, ErrnoText());
@@ -340,7 +337,6 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines,
         if (append.Fd() < 0 || fstat(append.Fd(), &st) != 0)
             throw LogError("write", logPath, ErrnoText());
     }
-    append.StartsAt(st.st_size);
     std::string data;
     // A damaged log may end inside a line; the new lines still start on their own.
     char last = '\n';
@@ -351,12 +347,10 @@ SimStore::LogAppend SimStore::AppendLog(const std::vector<std::string>& lines,
     for (const std::string& line : lines)
         data += line.substr(0, MaxLogLineBytes - 1) + "\n";
     beforeWrite(st.st_size);
-    if (!qrxposix::WriteAll(append.Fd(), data)) {
-        const std::string why = ErrnoText();
-        append.TakeBack(); // no part of a line is left behind
-        throw LogError("write", logPath, why);
-    }
-    return append;
+    append.StartsAt(st.st_size);
+    // The caller takes back whatever part of the lines was written.
+    if (!qrxposix::WriteAll(append.Fd(), data))
+        throw LogError("write", logPath, ErrnoText());
 }
 
 void SimStore::CheckLog() {
@@ -381,18 +375,34 @@ void SimStore::Transact(const Change& change) {
         return;
     }
     // A request is all or nothing, even when the program is killed half-way (PendingLogMark):
-    // its lines are written before the change is stored, and taken back when it cannot be.
-    LogAppend appended = AppendLog(log, [&](off_t logSize) {
+    // its lines are written before the change is stored, and taken back (no part of a line left
+    // behind) when they cannot be written or the change cannot be stored. A failed request leaves
+    // the state file as it was, without the mark, once its lines are gone.
+    LogAppend appended;
+    try {
+        AppendLog(
+            log,
+            [&](off_t logSize) {
+                if (changed)
+                    Write(machine_, logSize);
+            },
+            appended);
         if (changed)
-            Write(machine_, logSize);
-    });
-    if (changed) {
-        try {
             Write(m);
-        } catch (...) {
-            appended.TakeBack();
-            throw;
-        }
+    } catch (...) {
+        if (appended.TakeBack())
+            DropPendingMark();
+        throw;
+    }
+}
+
+void SimStore::DropPendingMark() noexcept {
+    if (pendingLog_ < 0)
+        return;
+    try {
+        Write(machine_);
+    } catch (...) {
+        // The next request takes the lines back and drops the mark.
     }
 }
 

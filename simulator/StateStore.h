@@ -70,9 +70,11 @@ private:
     void Write(const SimMachine& m, int64_t pendingLog = -1);
     // Takes back the lines of a change that a killed program never stored.
     void RecoverLog();
-    // Appends lines to the log; beforeWrite gets the log's size before them.
-    LogAppend AppendLog(const std::vector<std::string>& lines,
-                        const std::function<void(off_t)>& beforeWrite);
+    // Stores the machine without the mark after a request that failed, if it can.
+    void DropPendingMark() noexcept;
+    // Appends lines to the log through append; beforeWrite gets the log's size before them.
+    void AppendLog(const std::vector<std::string>& lines,
+                   const std::function<void(off_t)>& beforeWrite, LogAppend& append);
 
     std::string path_;
     std::string logPath_;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/DeviceModule.h"
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -15,8 +17,9 @@ public:
     // buffer is left untouched.
     virtual bool Control(uint32_t code, const void* in, uint32_t inSize, void* out,
                          uint32_t outSize, uint32_t* bytesReturned) = 0;
-    // CPUID with sub-leaf 0. False leaves it to the processor's own instruction.
-    virtual bool Cpuid(uint32_t leaf, uint32_t regs[4]) = 0;
+    // CPUID with sub-leaf 0: QRX_CPUID_ANSWERED, QRX_CPUID_UNANSWERED, or 0 to leave it to the
+    // processor's own instruction (platform/DeviceModule.h).
+    virtual int Cpuid(uint32_t leaf, uint32_t regs[4]) = 0;
     // One 32-bit port output; true when it was made.
     virtual bool OutPort(uint16_t port, uint32_t value) = 0;
 };

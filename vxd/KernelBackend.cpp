@@ -1,6 +1,7 @@
 // The kernel backend: the real processor, through the kernel driver qrxvxd.ko. Requests 1 to 6
 // go to its device unchanged, the port output as its request 7; CPUID is the processor's own
-// instruction, which needs no driver.
+// instruction, which needs no driver. The driver applies its rules to every change; a refusal
+// becomes one line on standard error in the user's words (vxd/Refusal.h).
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,8 +10,14 @@
 #include <unistd.h>
 
 #include "kernel/qrxvxd.h"
+#include "kernel/qrxvxd_rules.h"
 #include "platform/posixlib/Ascii.h"
 #include "vxd/Backend.h"
+#include "vxd/Refusal.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace {
 
@@ -34,6 +41,24 @@ int Send(int fd, uint32_t code, const void* in, uint32_t inSize, void* out, uint
     return errno;
 }
 
+// The first line of a system file, or "" when it cannot be read. Plain reads: a system file
+// is short, and the driver module keeps out of the C++ streams' locale machinery.
+std::string FirstLine(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return "";
+    char text[256];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    const std::string content(text, n > 0 ? static_cast<size_t>(n) : 0);
+    return content.substr(0, content.find('\n'));
+}
+
+// The multiplier code a port output asks for.
+constexpr uint32_t MultiplierCode(uint32_t value) {
+    return (value >> 5) & 7;
+}
+
 class KernelBackend : public Backend {
 public:
     explicit KernelBackend(int fd) : fd_(fd) {}
@@ -44,24 +69,66 @@ public:
     bool Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* bytesReturned) override {
         // The port output has its own entry; nothing else but the driver link's six requests
-        // reaches the kernel through this one.
-        if (code < QRXVXD_READ_MSR || code > QRXVXD_SET_L2_CACHE)
+        // and the machine's facts reaches the kernel through this one.
+        if ((code < QRXVXD_READ_MSR || code > QRXVXD_SET_L2_CACHE) && code != QRXVXD_MACHINE)
             return false;
-        if (Send(fd_, code, in, inSize, out, outSize) != 0)
+        const int error = Send(fd_, code, in, inSize, out, outSize);
+        if (error != 0) {
+            Explain(code, static_cast<const uint32_t*>(in), inSize, error);
             return false;
+        }
         if (bytesReturned)
             *bytesReturned = outSize;
         return true;
     }
 
-    bool Cpuid(uint32_t, uint32_t[4]) override { return false; }
+    int Cpuid(uint32_t, uint32_t[4]) override { return 0; }
 
     bool OutPort(uint16_t port, uint32_t value) override {
         const uint32_t in[2] = {port, value};
-        return Send(fd_, QRXVXD_PORT_OUTPUT, in, sizeof in, nullptr, 0) == 0;
+        const int error = Send(fd_, QRXVXD_PORT_OUTPUT, in, sizeof in, nullptr, 0);
+        if (error == 0)
+            return true;
+        // Where a cpufreq driver manages the multiplier, writing back the one the processor
+        // reports is no change: the programs write it back whenever they apply settings.
+        if (error == EBUSY && MultiplierCode(value) == (ReadRegister(QRXVXD_MSR_PSOR) & 7))
+            return true;
+        Explain(QRXVXD_PORT_OUTPUT, in, sizeof in, error);
+        return false;
     }
 
 private:
+    uint64_t ReadRegister(uint32_t msr) {
+        uint32_t value[2] = {0, 0};
+        Send(fd_, QRXVXD_READ_MSR, &msr, sizeof msr, value, sizeof value);
+        return (static_cast<uint64_t>(value[0]) << 32) | value[1];
+    }
+
+    // Gathers what the refusal needs and reports it, when it was a refusal.
+    void Explain(uint32_t code, const uint32_t* in, uint32_t inSize, int error) {
+        if (!in || inSize < 4)
+            return;
+        RefusalFacts facts;
+        facts.machineKnown =
+            Send(fd_, QRXVXD_MACHINE, nullptr, 0, &facts.machine, sizeof facts.machine) == 0;
+#if defined(__i386__) || defined(__x86_64__)
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+            facts.model = (eax >> 4) & 15;
+            facts.stepping = eax & 15;
+        }
+#endif
+        if (code == QRXVXD_WRITE_MSR && inSize >= 12)
+            facts.registerValue = ReadRegister(in[0]);
+        facts.cpufreqDriver = FirstLine("/sys/devices/system/cpu/cpu0/cpufreq/scaling_driver");
+        const std::string lockdown = FirstLine("/sys/kernel/security/lockdown");
+        facts.lockedDown = !lockdown.empty() && lockdown.find("[none]") == std::string::npos;
+        const uint32_t words[3] = {in[0], inSize >= 8 ? in[1] : 0, inSize >= 12 ? in[2] : 0};
+        const std::string line = DescribeRefusal(code, words, error, facts);
+        if (!line.empty())
+            ReportProblem(qrxposix::VisibleControls(line));
+    }
+
     int fd_;
 };
 

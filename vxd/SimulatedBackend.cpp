@@ -35,16 +35,16 @@ public:
         return true;
     }
 
-    bool Cpuid(uint32_t leaf, uint32_t regs[4]) override {
+    int Cpuid(uint32_t leaf, uint32_t regs[4]) override {
         uint32_t answer[4] = {};
-        // Still the simulated processor that answers when its file cannot be read: it says
-        // nothing, rather than letting the host's own processor speak for it.
-        Transact([&](SimMachine& m, std::vector<std::string>& log) {
+        // When its file cannot be used the simulated processor says nothing, rather than letting
+        // the host's own processor speak for it, and the programs learn that it was not read.
+        const bool answered = Transact([&](SimMachine& m, std::vector<std::string>& log) {
             log.push_back(SimCpuid(m, leaf, answer).logLine);
             return false;
         });
         std::memcpy(regs, answer, sizeof answer);
-        return true;
+        return answered ? QRX_CPUID_ANSWERED : QRX_CPUID_UNANSWERED;
     }
 
     bool OutPort(uint16_t port, uint32_t value) override {

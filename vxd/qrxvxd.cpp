@@ -90,10 +90,10 @@ QRX_EXPORT int qrx_module_cpuid(void* handle, uint32_t leaf, uint32_t subleaf, u
         return 0;
     std::lock_guard<std::mutex> guard(context->mutex);
     try {
-        return context->backend->Cpuid(leaf, regs) ? 1 : 0;
+        return context->backend->Cpuid(leaf, regs);
     } catch (const std::exception& e) {
         ReportProblem(e.what());
-        return 0;
+        return QRX_CPUID_UNANSWERED;
     }
 }
 

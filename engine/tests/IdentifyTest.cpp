@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "EngineTestSupport.h"
@@ -272,6 +276,21 @@ TEST_F(Identify, HighestStandardLeafZeroInstallsOnlyL1AndReadsNothingBack) {
     expected.GetL1Proc = GetL1;
     EXPECT_EQ(s, expected);
     EXPECT_EQ(SimRequests(), (std::vector<std::string>{"Cpuid 00000000", "Cpuid 00000001"}));
+}
+
+// A processor that cannot be asked (its state file became a folder) is unread, not unknown, and
+// the host's processor does not answer in its place.
+TEST_F(Identify, AProcessorThatCannotBeAskedIsUnreadNotUnknown) {
+    ASSERT_NO_FATAL_FAILURE(Reset("k6-3+"));
+    const std::string state = std::getenv("QRX_SIM_STATE"), away = state + ".away";
+    ASSERT_EQ(std::rename(state.c_str(), away.c_str()), 0);
+    ASSERT_EQ(mkdir(state.c_str(), 0700), 0);
+    SettingsTp s;
+    IdentifyCPU(s);
+    EXPECT_EQ(rmdir(state.c_str()) | std::rename(away.c_str(), state.c_str()), 0);
+    EXPECT_TRUE(s.CPU.IdentityUnread);
+    EXPECT_EQ(s.CPU.Name, "Unknown CPU");
+    EXPECT_FALSE(s.L1Supported || s.CPU.IDValid);
 }
 
 TEST_F(Identify, HighestLeafCountsOnlyForAmdAndOnlyItsLowSixteenBits) {

@@ -1,11 +1,13 @@
 // Tests of the debug window on the simulated processor: starting needs both debug profiles, the
 // ticks apply them alternately, and the tick count and toggle belong to the program, not to a
 // window.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include "driver/wintweak.h"
 #include "engine/Tweak.h"
 #include "gui/DebugFormUnit.h"
+#include "gui/Dialogs.h"
 #include "gui/GuiFont.h"
 #include "gui/Unit1.h"
 #include "gui/tests/GuiTestSupport.h"
@@ -357,6 +360,41 @@ TEST_F(DebugWindow, WindowClosedWhileATicksErrorBoxIsOpenGoesAfterTheTick) {
     EXPECT_EQ(form->CurrentSettings, Identified()) << "the tick read the processor back";
     DestroyClosedWindows();
     EXPECT_TRUE(window.isNull());
+}
+
+// A tick's error box runs its own loop: the timer goes on ticking meanwhile, the ticks that
+// arrive then open no boxes of their own, and Stop in the debug window stays in reach.
+TEST_F(DebugWindow, WhileATicksErrorBoxIsOpenTheTimerTicksOnAndStopIsReachable) {
+    SettingsTp misaligned = Identified();
+    misaligned.WC.MTRR0 = {true, 0x100000, 0x200000, SizeTp::_2MB, MemoryTypeTp::Uncached};
+    ASSERT_TRUE(SaveProfile("Debug0", misaligned) && SaveProfile("Debug1", misaligned));
+    TDebugForm* w = OpenDebugWindow();
+    w->TimerSpin->setValue(20);
+    MessageBoxFunction record = SetMessageBoxFunction(nullptr); // the real boxes
+    SetDialogParent(form.get());
+    bool ticked = false, stopped = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        watcher.stop();
+        const int32_t opened = DebugTickCount;
+        ticked = QTest::qWaitFor([&] { return DebugTickCount >= opened + 3; }, 5000);
+        // Through the window system, as a user's click comes, which a modal box may block.
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {},
+                          w->StartStopButton->mapTo(w, w->StartStopButton->rect().center()));
+        stopped = !w->DebugTimer->isActive();
+        box->accept();
+    });
+    watcher.start(10);
+    Click(w->StartStopButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !watcher.isActive(); }, 10000));
+    if (w->DebugTimer->isActive())
+        Click(w->StartStopButton);
+    SetDialogParent(nullptr);
+    SetMessageBoxFunction(record);
+    EXPECT_TRUE(ticked && stopped) << ticked << stopped;
 }
 
 // The window's captions fit their controls. With QRX_SCREENSHOT_DIR set, the test also leaves a

@@ -137,13 +137,9 @@ void WriteRegistryFile(const std::string& body) {
     WriteFile(path, "REGEDIT4\n\n" + body);
 }
 
-std::string GuiTestData(const std::string& name) {
-    return std::string(QRX_GUI_TEST_DATA) + "/" + name;
-}
-
-std::vector<std::vector<std::string>> ReadTable(const std::string& path) {
-    std::ifstream in(path);
-    EXPECT_TRUE(in.good()) << path;
+std::vector<std::vector<std::string>> ReadTable(const std::string& name) {
+    std::ifstream in(std::string(QRX_GUI_TEST_DATA) + "/" + name);
+    EXPECT_TRUE(in.good()) << name;
     std::vector<std::vector<std::string>> rows;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
@@ -155,10 +151,4 @@ std::vector<std::vector<std::string>> ReadTable(const std::string& path) {
         rows.push_back(fields);
     }
     return rows;
-}
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
 }

@@ -56,13 +56,9 @@ std::string SimulatorGet(const std::string& reg);
 // Writes the registry file of this test process (REGEDIT4 text, keys and values as given).
 void WriteRegistryFile(const std::string& body);
 
-// A file of gui/tests/data, where the tables of expected results lie.
-std::string GuiTestData(const std::string& name);
-// A table of such a file: one row per line, fields separated by tabs; blank lines and lines
-// starting with '#' are left out.
-std::vector<std::vector<std::string>> ReadTable(const std::string& path);
-// The text with every occurrence of from replaced by to.
-std::string Replaced(std::string text, const std::string& from, const std::string& to);
+// The table of expected results in gui/tests/data/NAME: one row per line, fields separated by
+// tabs; blank lines and lines starting with '#' are left out.
+std::vector<std::vector<std::string>> ReadTable(const std::string& name);
 
 template <class T> T* FindControl(QWidget* root, const char* name) {
     return root->findChild<T*>(QString::fromUtf8(name));

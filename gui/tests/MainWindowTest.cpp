@@ -532,56 +532,26 @@ TEST_F(MainWindow, DamagedRegistryFileIsReportedOnceAndOnlyTheProfileSideWaitsFo
 // and once it is mended gives the profiles back.
 TEST_F(MainWindow, EveryRegistryFaultAtStartupAndRefreshGreysTheProfileSideWithOneMessage) {
     const std::string file = RegistryFilePath();
-    const std::string folder = file.substr(0, file.rfind('/'));
-    const std::string profiles =
-        "[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n\"Version\"=\"0.81\"\n"
-        "[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX\\Profiles\\Fast]\n";
-    const auto shell = [](const std::string& command) {
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    };
-    const std::map<std::string, std::function<void()>> faults = {
-        {"file-where-the-folder-belongs",
-         [&] { shell("mkdir -p \"$(dirname '" + folder + "')\" && touch '" + folder + "'"); }},
-        {"folder-where-the-lock-belongs", [&] { shell("mkdir -p '" + file + ".lock'"); }},
-        {"folder-where-the-lock-belongs-with-profiles",
-         [&] {
-             WriteRegistryFile(profiles);
-             shell("mkdir '" + file + ".lock'");
-         }},
-        {"folder-where-the-file-belongs", [&] { shell("mkdir -p '" + file + "'"); }},
-        {"version-of-the-wrong-type",
-         [&] {
-             WriteRegistryFile("[HKEY_CURRENT_USER\\SOFTWARE\\Tamsvold\\QRX]\n"
-                               "\"Version\"=dword:00000001\n");
-         }},
-    };
-    int seen = 0;
-    for (const std::vector<std::string>& row : ReadTable(GuiTestData("registry-errors.txt"))) {
-        ++seen;
-        const std::string& name = row.at(0);
-        shell("rm -rf '" + folder + "'");
-        faults.at(name)();
+    const std::string env = "F='" + file + "' D='" + file.substr(0, file.rfind('/')) + "'; ";
+    for (const std::vector<std::string>& row : ReadTable("registry-errors.txt")) {
+        ASSERT_EQ(std::system((env + "rm -rf \"$D\"; " + row.at(1)).c_str()), 0) << row[0];
         dialogs.Clear();
         auto form = Open("k6-3+");
-        for (int round = 1; round <= 2; ++round) {
-            ASSERT_EQ(dialogs.boxes.size(), static_cast<size_t>(round)) << name;
-            for (size_t i = 1; i < row.size(); ++i)
-                EXPECT_NE(dialogs.boxes.back().text.find(Replaced(row[i], "$FILE", file)),
-                          std::string::npos)
-                    << name << ": " << dialogs.boxes.back();
+        for (size_t boxes = 1; boxes <= 2; ++boxes) { // at start-up, then on Refresh
+            ASSERT_EQ(dialogs.boxes.size(), boxes) << row[0];
+            for (const std::string& piece : {file, row.at(2), row.back()})
+                EXPECT_NE(dialogs.boxes.back().text.find(piece), std::string::npos)
+                    << row[0] << ": " << dialogs.boxes.back();
             for (const char* control : {"LoadProfileCombo", "Button1", "DeleteProfileButton",
                                         "AutoApplyAtBootCheck", "ApplyButton"})
-                EXPECT_FALSE(Enabled(*form, control)) << name << " " << control;
-            if (round == 1)
-                form->Refresh->click();
+                EXPECT_FALSE(Enabled(*form, control)) << row[0] << " " << control;
+            form->Refresh->click();
         }
-        shell("rm -rf '" + folder + "'");
+        ASSERT_EQ(std::system((env + "rm -rf \"$D\"").c_str()), 0);
         form->Refresh->click();
-        EXPECT_EQ(dialogs.boxes.size(), 2u) << name;
-        EXPECT_TRUE(Enabled(*form, "Button1")) << name;
-        EXPECT_FALSE(Enabled(*form, "ApplyButton")) << name;
+        EXPECT_EQ(dialogs.boxes.size(), 3u) << row[0] << ": mended, no message";
+        EXPECT_TRUE(Enabled(*form, "Button1")) << row[0];
     }
-    EXPECT_EQ(seen, static_cast<int>(faults.size()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -976,13 +946,10 @@ TEST_F(MainWindow, AProfileThatFailedToLoadCanStillBeDeleted) {
 // With nothing read there is nothing to copy or register, and the window says so instead of
 // claiming it did.
 TEST_F(MainWindow, WhenNothingCouldBeReadTheWindowSaysWhatItDid) {
-    for (const std::vector<std::string>& row : ReadTable(GuiTestData("nothing-read.txt"))) {
+    for (const std::vector<std::string>& row : ReadTable("nothing-read.txt")) {
         const std::string& name = row.at(0);
         ResetSimulator(row.at(1));
-        std::vector<std::string> fail = {"fail"};
-        for (const std::string& code : SplitWords(row.at(2)))
-            fail.push_back(code);
-        Sim(fail);
+        Sim(SplitWords("fail " + row.at(2)));
         ASSERT_TRUE(LoadDriver());
         TForm1 form;
         dialogs.Clear();
@@ -996,9 +963,7 @@ TEST_F(MainWindow, WhenNothingCouldBeReadTheWindowSaysWhatItDid) {
             form.AutoApplyAtBootCheck->setChecked(true);
             form.ApplyButton->click();
             said = dialogs.ErrorMessages().at(0);
-            EXPECT_FALSE(AutoApplyRegistered());
-            EXPECT_FALSE(ProfileExists(StartupProfileName));
-            EXPECT_FALSE(form.AutoApplyAtBootCheck->isChecked());
+            EXPECT_FALSE(AutoApplyRegistered() || form.AutoApplyAtBootCheck->isChecked());
         } else {
             if (name == "l1-hint-after-refresh")
                 form.Refresh->click();

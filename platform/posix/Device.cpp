@@ -116,14 +116,17 @@ uint32_t ShortPathName(char* buffer, uint32_t bufferSize) {
     return 0;
 }
 
-bool DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
+ModuleCpuid DeviceModuleCpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
     std::lock_guard<std::mutex> guard(TableMutex());
     for (auto it = Table().rbegin(); it != Table().rend(); ++it) {
         const OpenModule& m = it->second;
-        if (m.cpuid && m.cpuid(m.context, leaf, subleaf, regs))
-            return true;
+        const int answer = m.cpuid ? m.cpuid(m.context, leaf, subleaf, regs) : 0;
+        if (answer > 0)
+            return ModuleCpuid::Answered;
+        if (answer < 0)
+            return ModuleCpuid::Unanswered;
     }
-    return false;
+    return ModuleCpuid::NotTaken;
 }
 
 ModulePortOutput DeviceModuleOutPort(uint16_t port, uint32_t value) {

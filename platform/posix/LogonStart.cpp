@@ -282,6 +282,12 @@ bool WriteLogonStart(const std::string& name, const LogonCommand& command, std::
                                 "Name=" +
                                 entryName +
                                 "\n"
+                                // The desktop skips the entry once the program is gone (its
+                                // package removed), instead of failing to start it at every
+                                // log-on.
+                                "TryExec=" +
+                                EscapeString(command.program) +
+                                "\n"
                                 "Exec=" +
                                 exec +
                                 "\n"

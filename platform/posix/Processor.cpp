@@ -12,8 +12,14 @@
 
 CpuidResult ExecuteCpuidInstruction(uint32_t leaf, uint32_t subleaf) {
     uint32_t regs[4] = {};
-    if (DeviceModuleCpuid(leaf, subleaf, regs))
+    switch (DeviceModuleCpuid(leaf, subleaf, regs)) {
+    case ModuleCpuid::Answered:
         return {regs[0], regs[1], regs[2], regs[3]};
+    case ModuleCpuid::Unanswered:
+        return {0, 0, 0, 0, false};
+    case ModuleCpuid::NotTaken:
+        break;
+    }
     CpuidResult r{0, 0, 0, 0};
 #ifdef QRX_HOST_X86
     __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);

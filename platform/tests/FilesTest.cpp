@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
@@ -189,6 +190,54 @@ TEST(Files, OnlyTemporariesWhoseWriterIsGoneAreRemoved) {
     WriteFile(file + ".tmp", "half");
     RemoveLeftoverTemporary(file);
     EXPECT_FALSE(Exists(file + ".tmp"));
+}
+
+// The lock lies beside the file that the links lead to; whatever else than a regular file stands
+// in its place is refused and left as it was, a link above all (it would have the lock's holder
+// create or overwrite a file of whoever placed it).
+TEST(Files, TheLockLiesBesideTheTargetAndNothingInItsPlaceIsFollowed) {
+    WriteFile(InTest("v"), "precious");
+    WriteFile(InTest("data"), "");
+    ASSERT_EQ(symlink("data", InTest("alias").c_str()), 0);
+    const struct {
+        const char* file;
+        std::function<int(const std::string&)> put; // into the lock's place
+        const char* refusal;                        // null: opened
+    } cases[] = {
+        {"alias", [](const std::string&) { return 0; }, nullptr},
+        {"a", [](const std::string& at) { return symlink("v", at.c_str()); },
+         "it is a symbolic link, which is left as it is"},
+        {"b", [](const std::string& at) { return symlink("gone", at.c_str()); },
+         "it is a symbolic link, which is left as it is"},
+        {"c", [](const std::string& at) { return mkdir(at.c_str(), 0700); },
+         "it is a folder, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = InTest(c.refusal ? c.file : "data") + ".lock";
+        ASSERT_EQ(c.put(expected), 0) << c.file;
+        int fd = -1;
+        std::string lockFile, cause;
+        EXPECT_EQ(OpenLockFile(InTest(c.file), 0600, fd, lockFile, cause), !c.refusal) << c.file;
+        EXPECT_EQ(lockFile, expected);
+        EXPECT_EQ(cause, c.refusal ? "cannot open the lock file " + expected + ": " + c.refusal +
+                                         "; remove it, and a new lock file takes its place"
+                                   : std::string());
+        if (fd >= 0)
+            close(fd);
+    }
+    EXPECT_EQ(ReadFile(InTest("v")), "precious");
+    EXPECT_FALSE(Exists(InTest("gone")));
+}
+
+// A folder that cannot be made leaves none of its parents behind.
+TEST(Files, FoldersThatCannotBeMadeLeaveNothingBehind) {
+    std::string deep = InTest("made");
+    for (int i = 0; i < 30; ++i)
+        deep += "/" + std::string(200, 'a');
+    std::string failed;
+    EXPECT_FALSE(MakeFolders(deep, 0700, failed));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_FALSE(Exists(InTest("made")));
 }
 
 TEST(Files, ALockHeldByAnotherIsGivenUpAfterTheWait) {

@@ -165,6 +165,7 @@ TEST(LogonStartEntry, WriteCreatesTheFoldersAndExactlyThisFile) {
     EXPECT_EQ(ReadFile(Autostart() + "/Quorix.desktop"), "[Desktop Entry]\n"
                                                          "Type=Application\n"
                                                          "Name=Quorix\n"
+                                                         "TryExec=/opt/q r/qrxclwin\n"
                                                          "Exec=\"/opt/q r/qrxclwin\" /L1 1 /WO 0\n"
                                                          "Terminal=false\n"
                                                          "NoDisplay=true\n");
@@ -205,7 +206,6 @@ TEST(LogonStartEntry, AFailedWriteKeepsTheOldEntry) {
     ASSERT_TRUE(WriteLogonStart("Quorix", {"/a/qrxclwin", {"/L1", "1"}}, error)) << error;
     const std::string before = ReadFile(Autostart() + "/Quorix.desktop");
 
-    std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit tiny = old;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
+#include <pwd.h>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -336,6 +337,10 @@ TEST(RegistryFile, LivesInTheUsersConfigFolder) {
         setenv("HOME", c.home, 1);
         EXPECT_EQ(RegistryFilePath(), c.file) << (c.xdg ? c.xdg : "(unset)");
     }
+    // A relative HOME is no home either: the password database names it.
+    setenv("HOME", "relative/home", 1);
+    EXPECT_EQ(RegistryFilePath(),
+              std::string(getpwuid(getuid())->pw_dir) + "/.config/quorix/registry.reg");
 }
 
 TEST(Registry, NamesAreMatchedWithoutRegardToCaseAndKeepTheirFirstCase) {
@@ -583,6 +588,28 @@ TEST(Registry, ReadingNeverCreatesTheFileOrAKey) {
     EXPECT_FALSE(reg.KeyExists("\\SOFTWARE"));
     ASSERT_TRUE(reg.OpenKey("\\SOFTWARE", true));
     EXPECT_EQ(ReadFile(RegFile()), "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE]\n\n");
+}
+
+// What a damaged file's message quotes from it reaches a terminal as text.
+TEST(Registry, AParseErrorShowsTheFilesControlCharactersAsText) {
+    const struct {
+        std::string line;
+        const char* shown;
+    } cases[] = {
+        {"\"v\"=hex:1b,\x1b[2J", "value \"v\" holds \"\\x1B[2J\", which is not a byte in hex"},
+        {"\"\x9b"
+         "31m\"=dword:xyz",
+         "value \"\\x9B31m\" needs 1 to 8 hex digits after dword:"},
+    };
+    for (const auto& c : cases) {
+        WriteRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\K]\n" + c.line + "\n");
+        try {
+            Registry().OpenKey("\\K", false);
+            ADD_FAILURE() << c.shown;
+        } catch (const RegistryError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.shown), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(Registry, AFileThatCannotBeParsedIsNeverTouchedAndEveryOperationSaysWhere) {
@@ -888,11 +915,11 @@ TEST(Registry, TwoWritersThroughTwoLinksLoseNothing) {
 }
 
 namespace {
-// Makes writes of regular files beyond `bytes` fail (EFBIG) while it lives; root is not exempt.
+// Makes writes of regular files beyond `bytes` fail (EFBIG, our writers ignore SIGXFSZ) while it
+// lives; root is not exempt.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &saved_);
         rlimit limit = saved_;
         limit.rlim_cur = bytes;

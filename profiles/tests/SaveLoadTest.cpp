@@ -719,7 +719,6 @@ TEST_F(ProfileStore, ASaveThatCannotBeWrittenLeavesTheProfileAsItWas) {
     const std::string before = ReadFile(RegFile());
     {
         // Writes of files beyond this size fail (root is not exempt).
-        std::signal(SIGXFSZ, SIG_IGN);
         rlimit saved;
         getrlimit(RLIMIT_FSIZE, &saved);
         rlimit limit = saved;

@@ -413,6 +413,21 @@ TEST(Store, ProcessesUpdatingAtOnceLoseNoChange) {
     EXPECT_EQ(store.ReadLog().size(), size_t{Children * Rounds});
 }
 
+// A program killed between logging a change and storing it left the state's mark: the next
+// request takes the change's lines back, and the mark goes.
+TEST(Store, TheLinesOfAChangeAKilledProgramNeverStoredAreTakenBack) {
+    const std::string path = StateIn("killed");
+    SimStore(path).Transact([](SimMachine&, std::vector<std::string>& log) {
+        log.push_back("ReadCr0 -> 8005003B");
+        return false;
+    });
+    const std::string logged = ReadFile(SimLogPath(path));
+    WriteFile(path, ReadFile(path) + "# log-pending " + std::to_string(logged.size()) + "\n");
+    WriteFile(SimLogPath(path), logged + "SetL1Cache 0\n");
+    EXPECT_EQ(SimStore(path).ReadLog(), std::vector<std::string>{"ReadCr0 -> 8005003B"});
+    EXPECT_EQ(ReadFile(path).find("# log-pending"), std::string::npos);
+}
+
 TEST(Store, LogIsTrimmedButKeepsItsNewestTenThousandLinesInOrder) {
     SimStore store(StateIn("log"));
     constexpr int Total = 32000, Batch = 1000;
