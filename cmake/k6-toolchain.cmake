@@ -28,8 +28,14 @@ set(CMAKE_STRIP "${QRX_K6_TOOLCHAIN}/bin/${qrx_k6_target}-strip" CACHE FILEPATH 
 set(CMAKE_OBJDUMP "${QRX_K6_TOOLCHAIN}/bin/${qrx_k6_target}-objdump" CACHE FILEPATH "")
 set(QRX_K6_SYSROOT "${QRX_K6_TOOLCHAIN}/${qrx_k6_target}")
 set(CMAKE_SYSROOT "${QRX_K6_SYSROOT}")
-set(CMAKE_C_FLAGS_INIT "-march=k6-2")
-set(CMAKE_CXX_FLAGS_INIT "-march=k6-2")
+# musl carries no Linux headers; the K6 kernel's user-space headers (scripts/k6-kernel) serve
+# the driver's request interface (linux/ioctl.h).
+set(qrx_k6_uapi "${qrx_k6_cache}/kernel/uapi/include")
+if(NOT EXISTS "${qrx_k6_uapi}/linux/ioctl.h")
+  message(FATAL_ERROR "No K6 kernel headers in ${qrx_k6_uapi}: run scripts/k6-kernel")
+endif()
+set(CMAKE_C_FLAGS_INIT "-march=k6-2 -isystem ${qrx_k6_uapi}")
+set(CMAKE_CXX_FLAGS_INIT "-march=k6-2 -isystem ${qrx_k6_uapi}")
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static-libstdc++ -static-libgcc")
 endforeach()

@@ -364,8 +364,11 @@ int main(void)
 	print_kernel_log();
 	say("poweroff");
 	sync();
-	reboot(RB_POWER_OFF);
-	/* With -no-reboot a reboot ends the virtual machine as well. */
+	/*
+	 * With -no-reboot a reboot ends the virtual machine; it comes first because a kernel
+	 * without ACPI (the K6 kernel) halts on a power-off instead of ending it.
+	 */
 	reboot(RB_AUTOBOOT);
+	reboot(RB_POWER_OFF);
 	return 1;
 }
