@@ -739,6 +739,7 @@ TEST_F(Controls, ListsDropDownBesideThemselvesWithTheirRowsVisible) {
 // even where the hidden thumb stood.
 TEST_F(Controls, AnUnreadMultiplierShowsNoPositionUntilTheUserPicksOne) {
     for (const std::vector<std::string>& row : ReadTable("multiplier-picks.txt")) {
+        form.reset(); // closes the driver the last row's window opened
         Open(K6IIIPlus);
         TTrackBar* slider = form->MultiplierTrackBar;
         slider->setValue(std::stoi(row.at(1)));
