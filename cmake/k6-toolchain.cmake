@@ -55,4 +55,6 @@ set(QRX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source, built 
 # toolchain's root, never from this machine's /.
 set(QRX_K6_QEMU_CPU "pentium,+mmx,+3dnow,vendor=AuthenticAMD,family=5,model=8,stepping=12"
     CACHE STRING "The processor qemu-i386 emulates for the tests")
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -cpu "${QRX_K6_QEMU_CPU}" -L "${QRX_K6_SYSROOT}")
+# Cached, so that scripts/test-programs finds it as CTest does.
+set(CMAKE_CROSSCOMPILING_EMULATOR "qemu-i386;-cpu;${QRX_K6_QEMU_CPU};-L;${QRX_K6_SYSROOT}"
+    CACHE STRING "How the k6 preset's programs run on this machine")
