@@ -14,6 +14,7 @@ static const char *errname(int err)
 	static char unknown[24];
 
 	switch (err) {
+	case 0: return "success";
 #define NAME(e) case e: return #e
 	NAME(EPERM); NAME(ENOENT); NAME(ESRCH); NAME(EINTR); NAME(EIO); NAME(ENXIO);
 	NAME(E2BIG); NAME(ENOEXEC); NAME(EBADF); NAME(ECHILD); NAME(EAGAIN); NAME(ENOMEM);

@@ -75,11 +75,6 @@ static void say(const char *fmt, ...)
 	va_end(ap);
 }
 
-static const char *errno_name(int err)
-{
-	return errname(err);
-}
-
 /* Splits a plan line into words; returns the count, -1 for an open quote. */
 static int split(char *line, char **words)
 {
@@ -123,7 +118,7 @@ static int load_module(const char *path, const char *params)
 		err = errno;
 	if (fd >= 0)
 		close(fd);
-	say("load %s: %s", path, err ? errno_name(err) : "ok");
+	say("load %s: %s", path, err ? errname(err) : "ok");
 	return err;
 }
 
@@ -162,7 +157,7 @@ static void cpu_modules(const char *params)
 	int matched = 0;
 
 	if (!f || !fgets(modalias, sizeof(modalias), f)) {
-		say("cpu-modules: no processor modalias (%s)", errno_name(errno));
+		say("cpu-modules: no processor modalias (%s)", errname(errno));
 		if (f)
 			fclose(f);
 		return;
@@ -174,7 +169,7 @@ static void cpu_modules(const char *params)
 	snprintf(path, sizeof(path), "%s/modules.alias", modules_dir);
 	f = fopen(path, "r");
 	if (!f) {
-		say("cpu-modules: %s: %s", path, errno_name(errno));
+		say("cpu-modules: %s: %s", path, errname(errno));
 		return;
 	}
 	while (fgets(line, sizeof(line), f)) {
@@ -221,7 +216,7 @@ static void mark_kernel_log(const char *what, const char *label)
 		n = sizeof(line) - 1;
 	/* The kernel takes one record per write. */
 	if (fd < 0 || write(fd, line, n) != n)
-		say("kernel log mark: %s", errno_name(errno));
+		say("kernel log mark: %s", errname(errno));
 	if (fd >= 0)
 		close(fd);
 }
@@ -267,7 +262,7 @@ static void run(char **words, int n)
 		_exit(127);
 	}
 	if (running < 0) {
-		say("end %s fork failed: %s", label, errno_name(errno));
+		say("end %s fork failed: %s", label, errname(errno));
 		return;
 	}
 	alarm(RUN_TIMEOUT_S);
@@ -295,7 +290,7 @@ static void follow_plan(const char *path)
 	int n;
 
 	if (!plan) {
-		say("plan %s: %s", path, errno_name(errno));
+		say("plan %s: %s", path, errname(errno));
 		return;
 	}
 	while (fgets(line, sizeof(line), plan)) {
@@ -326,7 +321,7 @@ static void print_kernel_log(void)
 	int n = buf ? klogctl(SYSLOG_ACTION_READ_ALL, buf, size) : -1;
 
 	if (n < 0)
-		say("kernel log: %s", errno_name(errno));
+		say("kernel log: %s", errname(errno));
 	say("begin dmesg");
 	if (n > 0) {
 		fwrite(buf, 1, n, stdout);
@@ -341,7 +336,7 @@ static void mount_or_say(const char *type, const char *dir)
 {
 	mkdir(dir, 0755);
 	if (mount(type, dir, type, 0, NULL) != 0)
-		say("mount %s on %s: %s", type, dir, errno_name(errno));
+		say("mount %s on %s: %s", type, dir, errname(errno));
 }
 
 int main(void)

@@ -31,6 +31,8 @@
 #include <unistd.h>
 #include <cpuid.h>
 
+#include "check.h"
+
 #include "../qrxvxd_rules.h"
 
 #define MEMBER 1000
@@ -38,47 +40,6 @@
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 static int rw = -1, ro = -1;
-static int failures, checks;
-
-static const char *name(int err)
-{
-	static char other[16];
-
-	switch (err) {
-	case 0: return "success";
-	case EPERM: return "EPERM";
-	case EBADF: return "EBADF";
-	case EFAULT: return "EFAULT";
-	case EBUSY: return "EBUSY";
-	case EINVAL: return "EINVAL";
-	case ERANGE: return "ERANGE";
-	case EIO: return "EIO";
-	case EINTR: return "EINTR";
-	case ENOTTY: return "ENOTTY";
-	case EOVERFLOW: return "EOVERFLOW";
-	}
-	snprintf(other, sizeof(other), "errno %d", err);
-	return other;
-}
-
-static void check(int ok, const char *what, const char *fmt, ...)
-	__attribute__((format(printf, 3, 4)));
-
-static void check(int ok, const char *what, const char *fmt, ...)
-{
-	va_list ap;
-
-	checks++;
-	failures += !ok;
-	printf("%s - %s", ok ? "ok" : "FAIL", what);
-	if (fmt) {
-		printf(": ");
-		va_start(ap, fmt);
-		vprintf(fmt, ap);
-		va_end(ap);
-	}
-	printf("\n");
-}
 
 static int request(int fd, uint32_t code, const void *in, uint32_t in_size, void *out,
 		   uint32_t out_size)
@@ -147,8 +108,8 @@ static void refused(int err, int want, const struct snapshot *before, const char
 {
 	struct snapshot after = snap();
 
-	check(err == want && same(before, &after), what, "%s (expected %s)%s", name(err),
-	      name(want), same(before, &after) ? "" : ", registers changed");
+	check(err == want && same(before, &after), what, "%s (expected %s)%s", errname(err),
+	      errname(want), same(before, &after) ? "" : ", registers changed");
 }
 
 static void become_member(void)
@@ -177,7 +138,7 @@ static struct qrxvxd_machine machine(void)
 	memset(&m, 0xA5, sizeof(m));
 	err = request(ro, QRXVXD_MACHINE, NULL, 0, &m, sizeof(m));
 	check(!err && !m.reserved && m.window_count <= 4, "request 8 on a read-only descriptor",
-	      "%s, %u MiB, flags %X, %u windows", name(err), m.ram_top_mb, m.flags,
+	      "%s, %u MiB, flags %X, %u windows", errname(err), m.ram_top_mb, m.flags,
 	      m.window_count);
 	return m;
 }
@@ -213,7 +174,7 @@ static void attack_efer(void)
 		snprintf(what, sizeof(what), "EFER %llX keeps all but bits 1-3",
 			 (unsigned long long)values[i]);
 		check(!err && (after & ~0xeull) == (before & ~0xeull) && !(after & 1), what,
-		      "%s, EFER %llX", name(err), (unsigned long long)after);
+		      "%s, EFER %llX", errname(err), (unsigned long long)after);
 		check_syscall_traps();
 	}
 	write_msr(rw, QRXVXD_MSR_EFER, before);
@@ -241,12 +202,12 @@ static void attack_ports(const struct qrxvxd_machine *m)
 		refused(port_output(rw, ports[i], 0xffffffff), EPERM, &s, what);
 	}
 	err = write_msr(rw, QRXVXD_MSR_EPMR, QRXVXD_PM_BASE | 1);
-	check(!err, "EPMR enabled at FFF0", "%s", name(err));
+	check(!err, "EPMR enabled at FFF0", "%s", errname(err));
 	write_msr(rw, QRXVXD_MSR_EPMR, s.msr[3]);
 	/* No change bits: the multiplier stays; only where no cpufreq driver holds it. */
 	err = port_output(rw, QRXVXD_PM_PORT, 0);
 	check(err == ((m->flags & QRXVXD_CPUFREQ) ? EBUSY : 0), "output to FFF8",
-	      "%s, cpufreq %s", name(err), (m->flags & QRXVXD_CPUFREQ) ? "present" : "absent");
+	      "%s, cpufreq %s", errname(err), (m->flags & QRXVXD_CPUFREQ) ? "present" : "absent");
 }
 
 /* 3: changes need a descriptor opened for writing; reads do not. */
@@ -305,16 +266,16 @@ static void attack_memory(const struct qrxvxd_machine *m)
 			"write allocation over the 15-16 MB hole");
 	whcr = (uint64_t)(m->ram_top_mb / 4) << layout.limit_shift;
 	err = write_msr(rw, QRXVXD_MSR_WHCR, whcr);
-	check(!err, "write allocation up to the installed memory", "%s", name(err));
+	check(!err, "write allocation up to the installed memory", "%s", errname(err));
 	write_msr(rw, QRXVXD_MSR_WHCR, s.msr[1]);
 
 	for (i = 0; i < COUNT(ranges); i++)
 		refused(write_msr(rw, QRXVXD_MSR_UWCCR, ranges[i].uwccr), ERANGE, &s,
 			ranges[i].what);
 	err = write_msr(rw, QRXVXD_MSR_UWCCR, 0xe001ff82);
-	check(!err, "write-combined range at E0000000, 4 MB", "%s", name(err));
+	check(!err, "write-combined range at E0000000, 4 MB", "%s", errname(err));
 	err = write_msr(rw, QRXVXD_MSR_UWCCR, s.msr[2]);
-	check(!err, "the ranges put back", "%s", name(err));
+	check(!err, "the ranges put back", "%s", errname(err));
 }
 
 /* Nothing but the features' registers, and PSOR only for reading. */

@@ -25,7 +25,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "errname.h"
+#include "check.h"
 
 #include "../qrxvxd.h"
 
@@ -42,26 +42,6 @@ _Static_assert(sizeof(struct qrxvxd_request) == 32 &&
 #define PSOR 0xC0000087u
 
 static int fd = -1;
-static int failures, checks;
-
-static void check(int ok, const char *what, const char *fmt, ...)
-	__attribute__((format(printf, 3, 4)));
-
-static void check(int ok, const char *what, const char *fmt, ...)
-{
-	va_list ap;
-
-	checks++;
-	failures += !ok;
-	printf("%s - %s", ok ? "ok" : "FAIL", what);
-	if (fmt) {
-		printf(": ");
-		va_start(ap, fmt);
-		vprintf(fmt, ap);
-		va_end(ap);
-	}
-	printf("\n");
-}
 
 /* One request; 0 or the errno it failed with. */
 static int request(uint32_t code, const void *in, uint32_t in_size, void *out,
@@ -110,10 +90,6 @@ static int set_cache(uint32_t code, uint32_t on)
 	return request(code, &on, 4, NULL, 0);
 }
 
-static const char *name(int err)
-{
-	return err ? errname(err) : "success";
-}
 
 static void check_device(void)
 {
@@ -123,7 +99,7 @@ static void check_device(void)
 	check(!err && S_ISCHR(st.st_mode) && (st.st_mode & 07777) == 0600 &&
 		      st.st_uid == 0,
 	      "/dev/qrxvxd is a character device, mode 0600, owner root",
-	      "%s, mode %o, owner %u", name(err), (unsigned)st.st_mode,
+	      "%s, mode %o, owner %u", errname(err), (unsigned)st.st_mode,
 	      (unsigned)st.st_uid);
 	fd = open(QRXVXD_DEVICE_PATH, O_RDWR | O_CLOEXEC);
 	check(fd >= 0, "open /dev/qrxvxd", fd < 0 ? "%s" : NULL,
@@ -144,13 +120,13 @@ static void check_registers(void)
 	for (i = 0; i < sizeof(msrs) / sizeof(msrs[0]); i++) {
 		err = read_msr(msrs[i], &high, &low);
 		snprintf(what, sizeof(what), "ReadMsr %08X", msrs[i]);
-		check(!err, what, "%s, %08X %08X", name(err), high, low);
+		check(!err, what, "%s, %08X %08X", errname(err), high, low);
 		if (err || msrs[i] == PSOR)
 			continue;
 		err = write_msr(msrs[i], high, low);
 		snprintf(what, sizeof(what), "WriteMsr %08X with its value",
 			 msrs[i]);
-		check(!err, what, err ? "%s" : NULL, name(err));
+		check(!err, what, err ? "%s" : NULL, errname(err));
 	}
 }
 
@@ -164,11 +140,11 @@ static void check_caches(void)
 	err = set_cache(QRXVXD_SET_L1_CACHE, 0);
 	cr0 = read_cr0();
 	check(!err && (cr0 & CR0_CD), "SetL1Cache 0 sets CD", "%s, CR0 %08X",
-	      name(err), cr0);
+	      errname(err), cr0);
 	err = set_cache(QRXVXD_SET_L1_CACHE, 1);
 	cr0 = read_cr0();
 	check(!err && !(cr0 & CR0_CD), "SetL1Cache 1 clears CD",
-	      "%s, CR0 %08X", name(err), cr0);
+	      "%s, CR0 %08X", errname(err), cr0);
 
 	/* The virtual processor keeps EFER bit 4 at 0: the request is all
 	 * that can be checked here.
@@ -177,7 +153,7 @@ static void check_caches(void)
 	if (!err)
 		err = set_cache(QRXVXD_SET_L2_CACHE, 1);
 	read_msr(0xC0000080, &high, &low);
-	check(!err, "SetL2Cache 0 then 1", "%s, EFER %08X %08X", name(err),
+	check(!err, "SetL2Cache 0 then 1", "%s, EFER %08X %08X", errname(err),
 	      high, low);
 }
 
@@ -190,7 +166,7 @@ static void check_clock(void)
 	 * measurement that is plainly wrong, not a slow machine.
 	 */
 	check(!err && out[0] >= 50 && out[0] <= 200 && out[1] > 0,
-	      "MeasureClock 50", "%s, %u ms, %u cycles (%.1f MHz)", name(err),
+	      "MeasureClock 50", "%s, %u ms, %u cycles (%.1f MHz)", errname(err),
 	      out[0], out[1], out[0] ? out[1] / (out[0] * 1000.0) : 0.0);
 }
 
@@ -211,7 +187,7 @@ static void check_interrupted_clock(void)
 	err = request(QRXVXD_MEASURE_CLOCK, &interval, 4, out, 8);
 	check(err == EINTR && out[0] == 0xA5A5A5A5 && out[1] == 0xA5A5A5A5,
 	      "MeasureClock 1000 ended by a signal: EINTR, output untouched",
-	      "%s", name(err));
+	      "%s", errname(err));
 }
 
 enum buf { NONE, GOOD, NUL, UNMAPPED, HIGH };
@@ -285,7 +261,7 @@ static void check_malformed(void)
 
 		check(err == m->want && out[0] == 0xA5A5A5A5 &&
 			      out[1] == 0xA5A5A5A5 && out[2] == 0xA5A5A5A5,
-		      m->what, "%s (expected %s)", name(err), name(m->want));
+		      m->what, "%s (expected %s)", errname(err), errname(m->want));
 	}
 }
 
@@ -293,10 +269,10 @@ static void check_bad_ioctls(void)
 {
 	int err = ioctl(fd, _IOW('Q', 2, struct qrxvxd_request), NULL) ? errno : 0;
 
-	check(err == ENOTTY, "another ioctl number", "%s", name(err));
+	check(err == ENOTTY, "another ioctl number", "%s", errname(err));
 	err = ioctl(fd, QRXVXD_REQUEST, (void *)0x1000) ? errno : 0;
 	check(err == EFAULT, "request record at an unmapped address", "%s",
-	      name(err));
+	      errname(err));
 }
 
 /*
@@ -313,7 +289,7 @@ static void check_port_output(void)
 	read_msr(EPMR, &high2, &low2);
 	check(!err && high == high2 && low == low2,
 	      "port output to FFF8 with EPMR closed: made, EPMR as it was",
-	      "%s, EPMR %08X %08X", name(err), high2, low2);
+	      "%s, EPMR %08X %08X", errname(err), high2, low2);
 }
 
 int main(int argc, char **argv)
@@ -329,7 +305,7 @@ int main(int argc, char **argv)
 		struct stat st;
 		int err = stat(QRXVXD_DEVICE_PATH, &st) ? errno : 0;
 
-		check(err == ENOENT, "no /dev/qrxvxd", "%s", name(err));
+		check(err == ENOENT, "no /dev/qrxvxd", "%s", errname(err));
 	} else {
 		check_device();
 		check_registers();
