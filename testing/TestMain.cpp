@@ -198,6 +198,20 @@ std::vector<std::string> SplitWords(const std::string& text) {
     return words;
 }
 
+std::vector<ArrowRow> ReadArrowTable(const std::string& path) {
+    std::ifstream table(path);
+    EXPECT_TRUE(table) << path;
+    std::vector<ArrowRow> rows;
+    for (std::string line; std::getline(table, line);) {
+        const size_t arrow = line.find(" -> ");
+        if (line.empty() || line[0] == '#' || arrow == std::string::npos)
+            continue;
+        rows.push_back({line, line.substr(0, arrow), line.substr(arrow + 4)});
+    }
+    EXPECT_FALSE(rows.empty()) << path << " holds no case";
+    return rows;
+}
+
 std::vector<std::string> SimLog() {
     return SplitLines(Sim({"log"}));
 }

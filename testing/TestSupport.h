@@ -39,5 +39,14 @@ std::vector<std::string> SplitLines(const std::string& text);
 // The words of a text, as the blanks between them separate them.
 std::vector<std::string> SplitWords(const std::string& text);
 
+// A table of cases, one a line: "INPUT -> EXPECTED". Blank lines, comments (#) and lines without
+// an arrow are no cases; a table that cannot be read, or holds none, fails the current test.
+struct ArrowRow {
+    std::string line;     // the whole line, to name a failing case
+    std::string input;    // before the arrow
+    std::string expected; // after it
+};
+std::vector<ArrowRow> ReadArrowTable(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

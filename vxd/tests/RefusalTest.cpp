@@ -1,13 +1,13 @@
 // The kernel driver's refusals in the user's words: each line of refusals.txt is one refusal
 // and the line the user reads (see the table's head for its columns).
 #include <cerrno>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "testing/TestSupport.h"
 #include "vxd/Refusal.h"
 
 namespace {
@@ -43,20 +43,10 @@ std::string Describe(std::istream& in) {
 }
 
 TEST(Refusal, EveryRefusalOfTheTableReadsAsItsLine) {
-    std::ifstream table(QRX_REFUSALS_TABLE);
-    ASSERT_TRUE(table) << QRX_REFUSALS_TABLE;
-    std::string line;
-    int cases = 0;
-    while (std::getline(table, line)) {
-        const size_t arrow = line.find(" -> ");
-        if (line.empty() || line[0] == '#' || arrow == std::string::npos)
-            continue;
-        std::istringstream fields(line.substr(0, arrow));
-        const std::string expected = line.substr(arrow + 4);
-        EXPECT_EQ(Describe(fields), expected == "(none)" ? "" : expected) << line;
-        ++cases;
+    for (const ArrowRow& row : ReadArrowTable(QRX_REFUSALS_TABLE)) {
+        std::istringstream fields(row.input);
+        EXPECT_EQ(Describe(fields), row.expected == "(none)" ? "" : row.expected) << row.line;
     }
-    EXPECT_GT(cases, 0);
 }
 
 } // namespace

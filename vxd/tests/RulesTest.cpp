@@ -2,13 +2,13 @@
 // each line of rules.txt is one case, "RULE ARGUMENTS -> EXPECTED" (hex numbers).
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "kernel/qrxvxd_rules.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
@@ -89,21 +89,12 @@ std::string Apply(const std::string& rule, std::istream& in) {
 }
 
 TEST(Rules, EveryCaseOfTheTableGivesItsOutcome) {
-    std::ifstream table(QRX_RULES_TABLE);
-    ASSERT_TRUE(table) << QRX_RULES_TABLE;
-    std::string line;
-    int cases = 0;
-    while (std::getline(table, line)) {
-        const size_t arrow = line.find(" -> ");
-        if (line.empty() || line[0] == '#' || arrow == std::string::npos)
-            continue;
-        std::istringstream args(line.substr(0, arrow));
+    for (const ArrowRow& row : ReadArrowTable(QRX_RULES_TABLE)) {
+        std::istringstream args(row.input);
         std::string rule;
         args >> rule;
-        EXPECT_EQ(Apply(rule, args), line.substr(arrow + 4)) << line;
-        ++cases;
+        EXPECT_EQ(Apply(rule, args), row.expected) << row.line;
     }
-    EXPECT_GT(cases, 0);
 }
 
 } // namespace
