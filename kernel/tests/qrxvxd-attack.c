@@ -41,25 +41,11 @@
 
 static int rw = -1, ro = -1;
 
-static int request(int fd, uint32_t code, const void *in, uint32_t in_size, void *out,
-		   uint32_t out_size)
-{
-	struct qrxvxd_request req = {
-		.code = code,
-		.in_size = in_size,
-		.out_size = out_size,
-		.in = (uintptr_t)in,
-		.out = (uintptr_t)out,
-	};
-
-	return ioctl(fd, QRXVXD_REQUEST, &req) == 0 ? 0 : errno;
-}
-
 static uint64_t read_msr(uint32_t msr)
 {
 	uint32_t out[2] = { 0, 0 };
 
-	if (request(ro, QRXVXD_READ_MSR, &msr, 4, out, 8))
+	if (send_request(ro, QRXVXD_READ_MSR, &msr, 4, out, 8))
 		check(0, "ReadMsr", "%08X refused", msr);
 	return ((uint64_t)out[0] << 32) | out[1];
 }
@@ -68,14 +54,14 @@ static int write_msr(int fd, uint32_t msr, uint64_t value)
 {
 	uint32_t in[3] = { msr, (uint32_t)(value >> 32), (uint32_t)value };
 
-	return request(fd, QRXVXD_WRITE_MSR, in, 12, NULL, 0);
+	return send_request(fd, QRXVXD_WRITE_MSR, in, 12, NULL, 0);
 }
 
 static int port_output(int fd, uint32_t port, uint32_t value)
 {
 	uint32_t in[2] = { port, value };
 
-	return request(fd, QRXVXD_PORT_OUTPUT, in, 8, NULL, 0);
+	return send_request(fd, QRXVXD_PORT_OUTPUT, in, 8, NULL, 0);
 }
 
 static const uint32_t msrs[] = { QRXVXD_MSR_EFER, QRXVXD_MSR_WHCR, QRXVXD_MSR_UWCCR,
@@ -94,7 +80,7 @@ static struct snapshot snap(void)
 	for (i = 0; i < COUNT(msrs); i++)
 		s.msr[i] = read_msr(msrs[i]);
 	s.cr0 = 0;
-	request(ro, QRXVXD_READ_CR0, NULL, 0, &s.cr0, 4);
+	send_request(ro, QRXVXD_READ_CR0, NULL, 0, &s.cr0, 4);
 	return s;
 }
 
@@ -136,7 +122,7 @@ static struct qrxvxd_machine machine(void)
 	int err;
 
 	memset(&m, 0xA5, sizeof(m));
-	err = request(ro, QRXVXD_MACHINE, NULL, 0, &m, sizeof(m));
+	err = send_request(ro, QRXVXD_MACHINE, NULL, 0, &m, sizeof(m));
 	check(!err && !m.reserved && m.window_count <= 4, "request 8 on a read-only descriptor",
 	      "%s, %u MiB, flags %X, %u windows", errname(err), m.ram_top_mb, m.flags,
 	      m.window_count);
@@ -217,16 +203,16 @@ static void attack_read_only(void)
 	uint32_t interval = 10, out[12];
 	struct snapshot s = snap();
 
-	refused(request(ro, QRXVXD_WRITE_MSR, efer, 12, NULL, 0), EBADF, &s, "WriteMsr read-only");
-	refused(request(ro, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0), EBADF, &s,
+	refused(send_request(ro, QRXVXD_WRITE_MSR, efer, 12, NULL, 0), EBADF, &s, "WriteMsr read-only");
+	refused(send_request(ro, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0), EBADF, &s,
 		"SetL1Cache read-only");
-	refused(request(ro, QRXVXD_SET_L2_CACHE, &on, 4, NULL, 0), EBADF, &s,
+	refused(send_request(ro, QRXVXD_SET_L2_CACHE, &on, 4, NULL, 0), EBADF, &s,
 		"SetL2Cache read-only");
-	refused(request(ro, QRXVXD_PORT_OUTPUT, port, 8, NULL, 0), EBADF, &s, "Out read-only");
-	check(!request(ro, QRXVXD_READ_MSR, efer, 4, out, 8) &&
-		      !request(ro, QRXVXD_MEASURE_CLOCK, &interval, 4, out, 8) &&
-		      !request(ro, QRXVXD_READ_CR0, NULL, 0, out, 4) &&
-		      !request(ro, QRXVXD_MACHINE, NULL, 0, out, 48),
+	refused(send_request(ro, QRXVXD_PORT_OUTPUT, port, 8, NULL, 0), EBADF, &s, "Out read-only");
+	check(!send_request(ro, QRXVXD_READ_MSR, efer, 4, out, 8) &&
+		      !send_request(ro, QRXVXD_MEASURE_CLOCK, &interval, 4, out, 8) &&
+		      !send_request(ro, QRXVXD_READ_CR0, NULL, 0, out, 4) &&
+		      !send_request(ro, QRXVXD_MACHINE, NULL, 0, out, 48),
 	      "requests 1, 3, 4 and 8 on a read-only descriptor", NULL);
 }
 
@@ -328,11 +314,11 @@ static void attack_lockdown(void)
 	uint32_t efer[3] = { QRXVXD_MSR_EFER, 0, 0 }, on = 1, out[2];
 	struct snapshot s = snap();
 
-	refused(request(rw, QRXVXD_WRITE_MSR, efer, 12, NULL, 0), EPERM, &s, "WriteMsr locked down");
-	refused(request(rw, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0), EPERM, &s,
+	refused(send_request(rw, QRXVXD_WRITE_MSR, efer, 12, NULL, 0), EPERM, &s, "WriteMsr locked down");
+	refused(send_request(rw, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0), EPERM, &s,
 		"SetL1Cache locked down");
 	refused(port_output(rw, QRXVXD_PM_PORT, 0), EPERM, &s, "Out locked down");
-	check(!request(rw, QRXVXD_READ_MSR, efer, 4, out, 8), "ReadMsr locked down", NULL);
+	check(!send_request(rw, QRXVXD_READ_MSR, efer, 4, out, 8), "ReadMsr locked down", NULL);
 }
 
 /* Random requests: mostly well formed, with values from every corner. */
@@ -411,8 +397,8 @@ static void run_fuzzer(long count)
 	      "fuzzer: every process ended, EFER bit 0 clear, EPMR nowhere but FFF0",
 	      "%ld requests from %d processes%s, EPMR %llX", count, FUZZ_PROCESSES,
 	      ok ? "" : " (one failed)", (unsigned long long)epmr);
-	request(rw, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0);
-	request(rw, QRXVXD_SET_L2_CACHE, &on, 4, NULL, 0);
+	send_request(rw, QRXVXD_SET_L1_CACHE, &on, 4, NULL, 0);
+	send_request(rw, QRXVXD_SET_L2_CACHE, &on, 4, NULL, 0);
 	check_syscall_traps();
 }
 

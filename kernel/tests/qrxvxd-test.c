@@ -47,15 +47,7 @@ static int fd = -1;
 static int request(uint32_t code, const void *in, uint32_t in_size, void *out,
 		   uint32_t out_size)
 {
-	struct qrxvxd_request req = {
-		.code = code,
-		.in_size = in_size,
-		.out_size = out_size,
-		.in = (uintptr_t)in,
-		.out = (uintptr_t)out,
-	};
-
-	return ioctl(fd, QRXVXD_REQUEST, &req) == 0 ? 0 : errno;
+	return send_request(fd, code, in, in_size, out, out_size);
 }
 
 static int read_msr(uint32_t msr, uint32_t *high, uint32_t *low)
